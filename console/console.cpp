@@ -1,0 +1,120 @@
+// The console runtime: every byte the programs show and every answer they read passes here.
+#include "console/console.h"
+
+#include <cstdlib>
+#include <vector>
+
+#include "console/numtext.h"
+#include "platform/platform.h"
+
+namespace kv {
+
+void PrintText(std::string_view text) {
+  if (!text.empty()) Os().WriteOut(text);
+}
+
+void PrintLine(std::string_view text) {
+  std::string line;
+  line.reserve(text.size() + 2);
+  line.append(text);
+  line += "\r\n";
+  Os().WriteOut(line);
+}
+
+void Locate(int column, int row) { Os().MoveCursor(column, row); }
+
+void InputTarget::Assign(std::string_view item) const {
+  if (kind_ == Kind::kText) {
+    *static_cast<std::string*>(target_) = std::string(item);
+    return;
+  }
+  const double real = TextToReal(item);
+  const int32_t narrow = TruncateToInt32(real);
+  switch (kind_) {
+    case Kind::kInt8:
+      *static_cast<int8_t*>(target_) = static_cast<int8_t>(narrow);
+      break;
+    case Kind::kUInt8:
+      *static_cast<uint8_t*>(target_) = static_cast<uint8_t>(narrow);
+      break;
+    case Kind::kInt16:
+      *static_cast<int16_t*>(target_) = static_cast<int16_t>(narrow);
+      break;
+    case Kind::kUInt16:
+      *static_cast<uint16_t*>(target_) = static_cast<uint16_t>(narrow);
+      break;
+    case Kind::kInt32:
+      *static_cast<int32_t*>(target_) = narrow;
+      break;
+    case Kind::kUInt32:
+      *static_cast<uint32_t*>(target_) = static_cast<uint32_t>(narrow);
+      break;
+    case Kind::kInt64:
+      *static_cast<int64_t*>(target_) = TruncateToInt64(real);
+      break;
+    case Kind::kUInt64:
+      *static_cast<uint64_t*>(target_) = static_cast<uint64_t>(TruncateToInt64(real));
+      break;
+    case Kind::kFloat:
+      *static_cast<float*>(target_) = static_cast<float>(real);
+      break;
+    case Kind::kDouble:
+      *static_cast<double*>(target_) = real;
+      break;
+    case Kind::kText:
+      break;
+  }
+}
+
+bool InputItems(std::string_view prompt, std::initializer_list<InputTarget> targets) {
+  const std::vector<InputTarget> list(targets);
+  for (;;) {
+    PrintText(prompt);
+    std::string line;
+    const bool gotLine = Os().ReadLine(line);
+    size_t start = 0;
+    size_t next = 0;
+    bool retry = false;
+    for (;;) {
+      const size_t comma = line.find(',', start);
+      const size_t end = comma == std::string::npos ? line.size() : comma;
+      list[next].Assign(std::string_view(line).substr(start, end - start));
+      ++next;
+      const bool targetLeft = next < list.size();
+      if (comma != std::string::npos) {
+        if (!targetLeft) {
+          PrintText("入力データの個数が多すぎます\n");
+          retry = true;
+          break;
+        }
+        start = comma + 1;
+        continue;
+      }
+      if (targetLeft) {
+        PrintText("入力データの個数が足りません\n");
+        retry = true;
+      }
+      break;
+    }
+    if (!retry) return gotLine;
+    // The input has ended and the answer can never be completed.
+    if (!gotLine) EndRun();
+  }
+}
+
+bool TextEquals(std::string_view a, std::string_view b) { return a == b; }
+
+void EndRun() {
+  PrintLine("");
+  int16_t dummy = 0;
+  InputItems("終了します。Press Enter Key. ", {&dummy});
+  Os().Exit(0);
+  std::abort();  // the platform's exit does not return
+}
+
+void ExitNow() {
+  Os().Exit(0);
+  std::abort();
+}
+
+}  // namespace kv

@@ -1,0 +1,57 @@
+// The console runtime shared by all programs: print, cursor positioning, the input statement,
+// answer comparison and the closing prompt. Texts are code page 932 bytes.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+namespace kv {
+
+// Writes the bytes in one write, nothing added.
+void PrintText(std::string_view text);
+// Writes the bytes followed by CR LF, in one write.
+void PrintLine(std::string_view text);
+// Moves the cursor to a column and row of the console; nothing when the output is not one.
+void Locate(int column, int row);
+
+// One destination of the input statement.
+class InputTarget {
+ public:
+  enum class Kind { kInt8, kUInt8, kInt16, kUInt16, kInt32, kUInt32, kInt64, kUInt64, kFloat,
+                    kDouble, kText };
+  InputTarget(int8_t* p) : kind_(Kind::kInt8), target_(p) {}
+  InputTarget(uint8_t* p) : kind_(Kind::kUInt8), target_(p) {}
+  InputTarget(int16_t* p) : kind_(Kind::kInt16), target_(p) {}
+  InputTarget(uint16_t* p) : kind_(Kind::kUInt16), target_(p) {}
+  InputTarget(int32_t* p) : kind_(Kind::kInt32), target_(p) {}
+  InputTarget(uint32_t* p) : kind_(Kind::kUInt32), target_(p) {}
+  InputTarget(int64_t* p) : kind_(Kind::kInt64), target_(p) {}
+  InputTarget(uint64_t* p) : kind_(Kind::kUInt64), target_(p) {}
+  InputTarget(float* p) : kind_(Kind::kFloat), target_(p) {}
+  InputTarget(double* p) : kind_(Kind::kDouble), target_(p) {}
+  InputTarget(std::string* p) : kind_(Kind::kText), target_(p) {}
+
+  // Stores one item with the conversion of this target's kind.
+  void Assign(std::string_view item) const;
+
+ private:
+  Kind kind_;
+  void* target_;
+};
+
+// Prints the prompt, reads one line and fills the targets from its comma-separated items,
+// asking again when the count of items does not match. Returns false when the input had
+// already ended (the targets then received the empty line).
+bool InputItems(std::string_view prompt, std::initializer_list<InputTarget> targets);
+
+// True when the two answers hold the same characters.
+bool TextEquals(std::string_view a, std::string_view b);
+
+// Prints an empty line, waits for Enter at the closing prompt and ends the process (code 0).
+[[noreturn]] void EndRun();
+// Ends the process at once with code 0.
+[[noreturn]] void ExitNow();
+
+}  // namespace kv

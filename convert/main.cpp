@@ -1,0 +1,4 @@
+// Entry point of kvconvert.
+#include "convert/convert.h"
+
+int main() { kv::RunConvertProgram(); }

@@ -1,0 +1,4 @@
+// Entry point of kvimport.
+#include "import/import.h"
+
+int main() { kv::RunImportProgram(); }

@@ -1,0 +1,76 @@
+// The one interface between the programs and the operating system.
+//
+// Every console write and read, every file operation, the tick counter, the process priority and
+// the process exit go through the active `Platform`. The native implementation is chosen by CMake
+// (posix.cpp or win32.cpp); tests install their own to capture the console, feed answers, inject
+// faults or catch the exit.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace kv {
+
+// An open file. Sizes and offsets are 64-bit.
+class FileHandle {
+ public:
+  virtual ~FileHandle() = default;
+  virtual int64_t Size() = 0;  // -1 when unknown
+  virtual bool SeekEnd() = 0;
+  virtual bool SeekTo(int64_t offset) = 0;
+  // Reads up to `count` bytes; returns the number read (0 at the end, -1 on error).
+  virtual int64_t Read(void* buffer, int64_t count) = 0;
+  // Writes all `count` bytes; false when any of them could not be written.
+  virtual bool Write(const void* buffer, int64_t count) = 0;
+  // Forces the written bytes to the disk.
+  virtual bool Sync() = 0;
+  // Closes the file; false when the close reported an error (the handle is closed anyway).
+  virtual bool Close() = 0;
+};
+
+class Platform {
+ public:
+  virtual ~Platform() = default;
+
+  // Console. WriteOut writes the bytes (code page 932) in one write. ReadLine reads one input
+  // line: the bytes up to the next LF, without the LF and one CR before it; false, with an empty
+  // line, at the end of input. MoveCursor moves the console cursor to a column and a row counted
+  // from the row on which the program started; nothing when the output is not a console.
+  virtual void WriteOut(std::string_view bytes) = 0;
+  virtual bool ReadLine(std::string& line) = 0;
+  virtual void MoveCursor(int column, int row) = 0;
+
+  // Files, by name (code page 932 bytes), relative to the working directory. Every open shares
+  // read access with other programs. Each returns null when the file cannot be opened.
+  virtual std::unique_ptr<FileHandle> OpenRead(const std::string& name) = 0;  // existing only
+  virtual std::unique_ptr<FileHandle> Create(const std::string& name) = 0;    // create always
+  virtual std::unique_ptr<FileHandle> OpenAppend(const std::string& name) = 0;  // open always
+  virtual bool Exists(const std::string& name) = 0;
+  virtual bool Copy(const std::string& from, const std::string& to) = 0;  // overwrites
+  virtual bool Rename(const std::string& from, const std::string& to) = 0;  // replaces
+  virtual bool Remove(const std::string& name) = 0;
+
+  // Process.
+  virtual uint32_t TickCount() = 0;  // milliseconds, wraps around
+  virtual void SetIdlePriority() = 0;
+  virtual unsigned HardwareThreads() = 0;
+  [[noreturn]] virtual void Exit(int code) = 0;
+
+  // Runs `program` in `directory` with `input` piped to its standard input and its standard
+  // output written to `outputFile`; returns its exit code, -1 when it could not be run (used by
+  // the whole-program tests and the benchmarks).
+  virtual int RunProgram(const std::string& program, const std::string& directory,
+                         std::string_view input, const std::string& outputFile) = 0;
+};
+
+// The platform of this operating system.
+Platform& NativePlatform();
+
+// The active platform: the native one unless a test has installed another.
+Platform& Os();
+// Installs `platform` as the active one (null restores the native one); returns the previous.
+Platform* SetPlatform(Platform* platform);
+
+}  // namespace kv

@@ -1,0 +1,295 @@
+// The platform layer on Linux and other POSIX systems.
+#include <fcntl.h>
+#include <iconv.h>
+#include <langinfo.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <thread>
+
+#include "platform/platform.h"
+
+namespace kv {
+namespace {
+
+bool WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+class PosixFile final : public FileHandle {
+ public:
+  explicit PosixFile(int fd) : fd_(fd) {}
+  ~PosixFile() override {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int64_t Size() override {
+    struct stat st{};
+    if (::fstat(fd_, &st) != 0) return -1;
+    return static_cast<int64_t>(st.st_size);
+  }
+  bool SeekEnd() override { return ::lseek(fd_, 0, SEEK_END) >= 0; }
+  bool SeekTo(int64_t offset) override {
+    return ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) >= 0;
+  }
+  int64_t Read(void* buffer, int64_t count) override {
+    char* p = static_cast<char*>(buffer);
+    int64_t done = 0;
+    while (done < count) {
+      const ssize_t n = ::read(fd_, p + done, static_cast<size_t>(count - done));
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return done > 0 ? done : -1;
+      }
+      if (n == 0) break;
+      done += n;
+    }
+    return done;
+  }
+  bool Write(const void* buffer, int64_t count) override {
+    if (count < 0) return false;
+    return WriteAll(fd_, static_cast<const char*>(buffer), static_cast<size_t>(count));
+  }
+  bool Sync() override { return ::fsync(fd_) == 0; }
+  bool Close() override {
+    if (fd_ < 0) return true;
+    const int rc = ::close(fd_);
+    fd_ = -1;
+    return rc == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+class PosixPlatform final : public Platform {
+ public:
+  PosixPlatform() {
+    terminal_ = ::isatty(STDOUT_FILENO) == 1;
+    if (terminal_) {
+      std::setlocale(LC_CTYPE, "");
+      const char* codeset = nl_langinfo(CODESET);
+      if (codeset != nullptr && (std::strcmp(codeset, "UTF-8") == 0 ||
+                                 std::strcmp(codeset, "utf8") == 0)) {
+        converter_ = iconv_open("UTF-8", "CP932");
+      }
+    }
+  }
+
+  void WriteOut(std::string_view bytes) override {
+    for (char c : bytes) {
+      if (c == '\n') ++row_;
+    }
+    if (converter_ != reinterpret_cast<iconv_t>(-1)) {
+      WriteConverted(bytes);
+    } else {
+      WriteAll(STDOUT_FILENO, bytes.data(), bytes.size());
+    }
+  }
+
+  bool ReadLine(std::string& line) override {
+    line.clear();
+    for (;;) {
+      if (pos_ < buffer_.size()) {
+        const size_t lf = buffer_.find('\n', pos_);
+        if (lf != std::string::npos) {
+          line.append(buffer_, pos_, lf - pos_);
+          pos_ = lf + 1;
+          if (!line.empty() && line.back() == '\r') line.pop_back();
+          return true;
+        }
+        line.append(buffer_, pos_, std::string::npos);
+        pos_ = buffer_.size();
+      }
+      if (eof_) break;
+      char chunk[4096];
+      const ssize_t n = ::read(STDIN_FILENO, chunk, sizeof chunk);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        eof_ = true;
+        break;
+      }
+      buffer_.assign(chunk, static_cast<size_t>(n));
+      pos_ = 0;
+    }
+    // End of input: a last line without LF is still a line.
+    if (!line.empty()) {
+      if (line.back() == '\r') line.pop_back();
+      return true;
+    }
+    return false;
+  }
+
+  void MoveCursor(int column, int row) override {
+    if (!terminal_) return;
+    std::string seq;
+    if (row < row_) {
+      seq += "\x1b[" + std::to_string(row_ - row) + "A";
+    } else {
+      // Line feeds scroll the terminal when the row lies below its last line.
+      seq.append(static_cast<size_t>(row - row_), '\n');
+    }
+    seq += '\r';
+    if (column > 0) seq += "\x1b[" + std::to_string(column) + "C";
+    WriteAll(STDOUT_FILENO, seq.data(), seq.size());
+    row_ = row;
+  }
+
+  std::unique_ptr<FileHandle> OpenRead(const std::string& name) override {
+    return Open(name, O_RDONLY);
+  }
+  std::unique_ptr<FileHandle> Create(const std::string& name) override {
+    return Open(name, O_WRONLY | O_CREAT | O_TRUNC);
+  }
+  std::unique_ptr<FileHandle> OpenAppend(const std::string& name) override {
+    return Open(name, O_WRONLY | O_CREAT);
+  }
+  bool Exists(const std::string& name) override {
+    struct stat st{};
+    return ::stat(name.c_str(), &st) == 0;
+  }
+  bool Copy(const std::string& from, const std::string& to) override {
+    auto source = OpenRead(from);
+    if (!source) return false;
+    auto target = Create(to);
+    if (!target) return false;
+    char chunk[1 << 16];
+    for (;;) {
+      const int64_t n = source->Read(chunk, sizeof chunk);
+      if (n < 0) return false;
+      if (n == 0) break;
+      if (!target->Write(chunk, n)) return false;
+    }
+    return target->Close();
+  }
+  bool Rename(const std::string& from, const std::string& to) override {
+    return std::rename(from.c_str(), to.c_str()) == 0;
+  }
+  bool Remove(const std::string& name) override { return ::unlink(name.c_str()) == 0; }
+
+  uint32_t TickCount() override {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    const uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000u +
+                        static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+    return static_cast<uint32_t>(ms);
+  }
+  void SetIdlePriority() override {
+#ifdef SCHED_IDLE
+    sched_param param{};
+    param.sched_priority = 0;
+    if (sched_setscheduler(0, SCHED_IDLE, &param) == 0) return;
+#endif
+    setpriority(PRIO_PROCESS, 0, 19);
+  }
+  unsigned HardwareThreads() override {
+    const unsigned n = std::thread::hardware_concurrency();
+    return n == 0 ? 1 : n;
+  }
+  [[noreturn]] void Exit(int code) override {
+    std::fflush(nullptr);
+    std::exit(code);
+  }
+
+  int RunProgram(const std::string& program, const std::string& directory, std::string_view input,
+                 const std::string& outputFile) override {
+    int fds[2];
+    if (::pipe(fds) != 0) return -1;
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+      ::close(fds[0]);
+      ::close(fds[1]);
+      return -1;
+    }
+    if (pid == 0) {
+      ::dup2(fds[0], STDIN_FILENO);
+      ::close(fds[0]);
+      ::close(fds[1]);
+      const int out = ::open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (out < 0 || ::chdir(directory.c_str()) != 0) ::_exit(127);
+      ::dup2(out, STDOUT_FILENO);
+      ::close(out);
+      ::execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    ::close(fds[0]);
+    // A child that stops reading early must not kill the caller.
+    ::signal(SIGPIPE, SIG_IGN);
+    WriteAll(fds[1], input.data(), input.size());
+    ::close(fds[1]);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+      if (errno != EINTR) return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+ private:
+  static std::unique_ptr<FileHandle> Open(const std::string& name, int flags) {
+    const int fd = ::open(name.c_str(), flags | O_CLOEXEC, 0644);
+    if (fd < 0) return nullptr;
+    if ((flags & O_ACCMODE) == O_RDONLY) {
+      struct stat st{};
+      if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        return nullptr;
+      }
+    }
+    return std::make_unique<PosixFile>(fd);
+  }
+
+  void WriteConverted(std::string_view bytes) {
+    std::string out;
+    out.resize(bytes.size() * 3 + 16);
+    char* in = const_cast<char*>(bytes.data());
+    size_t inLeft = bytes.size();
+    char* o = out.data();
+    size_t outLeft = out.size();
+    while (inLeft > 0) {
+      if (iconv(converter_, &in, &inLeft, &o, &outLeft) == static_cast<size_t>(-1)) {
+        if (errno == E2BIG) break;
+        // A byte that is not CP932 is shown as it is.
+        *o++ = *in++;
+        --inLeft;
+        --outLeft;
+      }
+    }
+    iconv(converter_, nullptr, nullptr, nullptr, nullptr);
+    WriteAll(STDOUT_FILENO, out.data(), static_cast<size_t>(o - out.data()));
+  }
+
+  bool terminal_ = false;
+  iconv_t converter_ = reinterpret_cast<iconv_t>(-1);
+  int row_ = 0;
+  std::string buffer_;
+  size_t pos_ = 0;
+  bool eof_ = false;
+};
+
+}  // namespace
+
+Platform& NativePlatform() {
+  static PosixPlatform platform;
+  return platform;
+}
+
+}  // namespace kv

@@ -1,0 +1,13 @@
+// Entry point of Kolvex and Kolvex32; KV_WIDTH selects the value width at build time.
+#include "search/phases.h"
+
+#if KV_WIDTH == 32
+using BuildWidth = kv::Width32;
+#else
+using BuildWidth = kv::Width64;
+#endif
+
+int main() {
+  static kv::SearchState<BuildWidth> state;
+  kv::RunSearchProgram(state);
+}

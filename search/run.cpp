@@ -1,0 +1,98 @@
+// The run sequence of the search program: one pass of fixed phases per run.
+#include <string>
+
+#include "console/console.h"
+#include "platform/platform.h"
+#include "search/phases.h"
+
+namespace kv {
+namespace {
+
+template <typename W>
+void CreateEmptyTable(SearchState<W>& s) {
+  // Room for 50000 records; the header alone is in use.
+  s.table.records.assign(50000, TableRecord<W>{0, 0, 0});
+  s.table.recordCount = 1;
+  s.table.freeSlots = 49999;
+}
+
+// Asks for the shortest progression written to the result files, redrawing the prompt on
+// the same row until the answer lies in 3 to 20.
+template <typename W>
+void AskMinSaveLength(SearchState<W>& s) {
+  for (;;) {
+    Locate(46, s.consoleRow);
+    PrintLine(std::string(21, ' '));
+    Locate(0, s.consoleRow);
+    const bool answered = InputItems(
+        "発見した数列は、長さ幾らからテキスト保存しますか？(3 - 20) :", {&s.minSaveLength});
+    if (s.minSaveLength >= 3 && s.minSaveLength <= 20) return;
+    if (!answered) EndRun();  // the input has ended: no valid answer can come
+  }
+}
+
+void PrintClosingBlock() {
+  PrintLine("");
+  PrintLine("完了しました。発見した数列は以下のファイルに保存されました。");
+  PrintLine("_L (長さ) _ResultData.txt , _ContData.dat");
+  PrintLine("前者はこれ以上続かない数列、後者はデータ外に続く可能性があります。");
+  PrintLine("なお、 _ContData.dat の内容は _ContData_insp.txt にて確認できます。");
+}
+
+}  // namespace
+
+template <typename W>
+void RunSearchProgram(SearchState<W>& s) {
+  Os().SetIdlePriority();
+  PrintLine(W::kTitle);
+  PrintLine("");
+  s.consoleRow += 2;
+
+  s.dataLoaded = ReadData(s);
+  if (s.dataLoaded == 0) {
+    CreateEmptyTable(s);
+  } else {
+    s.table.freeSlots = 1;
+  }
+
+  s.dataAdded = AddData(s);
+  if (s.dataLoaded + s.dataAdded == 0) {
+    PrintLine("データが有りません。");
+    EndRun();
+  }
+
+  s.sieved.entries.assign(1000 / sizeof(typename W::Value), 0);
+  s.sieved.count = 0;
+  ReadSievedData(s);
+  if (s.sieved.count > 0 && s.sieved.entries[0] <= s.table.Largest()) SaveSievedData(s);
+  if (s.dataAdded == 0) {
+    Os().Copy(W::kTableFile, W::kOldTableFile);
+  } else {
+    SaveData(s);
+  }
+
+  if (s.table.DataCount() < 3) {
+    PrintLine("データが少なすぎます。3行以上のデータが必要です。");
+    EndRun();
+  }
+
+  AskMinSaveLength(s);
+  s.consoleRow += 1;
+
+  ContSearch(s);
+  Len3Search(s);
+
+  // The finished checkpoint holds the whole updated table. It replaces the table file in one
+  // rename; if that fails it stays where it is and the next run lays it over the table.
+  Os().Rename(W::kHalfFile, W::kTableFile);
+
+  s.sieved = SievedList<W>{};
+  s.table = NumberTable<W>{};
+  PrintClosingBlock();
+  EndRun();
+}
+
+template void RunSearchProgram<Width64>(SearchState<Width64>&);
+template void RunSearchProgram<Width32>(SearchState<Width32>&);
+
+}  // namespace kv

@@ -1,0 +1,77 @@
+// The program-wide state of the search program and the records it keeps in memory and in its
+// files. Files hold these records exactly as they lie in memory (little-endian, no padding).
+#pragma once
+
+#include <bit>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "search/width.h"
+
+namespace kv {
+
+static_assert(std::endian::native == std::endian::little,
+              "the table files are little-endian images of memory");
+
+// One entry of the number table. Record 0 is the header: `value` holds the largest number and
+// `lowerCursor` the count of data records.
+template <typename W>
+struct TableRecord {
+  typename W::Value value;
+  int32_t lowerCursor;
+  int32_t upperCursor;
+};
+static_assert(sizeof(TableRecord<Width64>) == 16);
+static_assert(sizeof(TableRecord<Width32>) == 12);
+
+// The growable table: `records` holds recordCount used records and freeSlots free ones.
+template <typename W>
+struct NumberTable {
+  std::vector<TableRecord<W>> records;
+  int32_t recordCount = 0;
+  int32_t freeSlots = 0;
+
+  typename W::Value Largest() const { return records[0].value; }
+  int32_t DataCount() const { return records[0].lowerCursor; }
+  typename W::Value ValueAt(int32_t index) const {
+    return records[static_cast<size_t>(index)].value;
+  }
+};
+
+// Entry 0 is the range start, entry 1 the range end, then the ascending candidates.
+template <typename W>
+struct SievedList {
+  std::vector<typename W::Value> entries;
+  uint32_t count = 0;
+};
+
+struct PendingEntry {
+  int32_t firstIndex;
+  int32_t secondIndex;
+  int32_t termCount;
+};
+
+// Progressions that may continue beyond the largest number, in the order they were handed off.
+struct PendingList {
+  std::vector<PendingEntry> entries;
+  int32_t pendingCount = 0;
+  int32_t pendingCapacity = 0;
+};
+
+template <typename W>
+struct SearchState {
+  using Value = typename W::Value;
+
+  NumberTable<W> table;
+  SievedList<W> sieved;
+  int32_t consoleRow = 0;
+  int32_t minSaveLength = 0;
+  int16_t dataLoaded = 0;
+  int16_t dataAdded = 0;
+  PendingList pending;
+  // Worker threads for the searches; 0 uses every hardware thread.
+  unsigned threadCount = 0;
+};
+
+}  // namespace kv

@@ -1,0 +1,155 @@
+// Test harness: the platform double and the program runners.
+#include "tests/harness.h"
+
+#include <atomic>
+#include <cctype>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+namespace kvtest {
+
+namespace fs = std::filesystem;
+
+bool FakePlatform::ReadLine(std::string& line) {
+  if (input.empty()) {
+    line.clear();
+    return false;
+  }
+  line = input.front();
+  input.pop_front();
+  return true;
+}
+
+void FakePlatform::MoveCursor(int column, int row) {
+  locates.emplace_back(column, row);
+  if (showLocate) output += "<@" + std::to_string(column) + "," + std::to_string(row) + ">";
+}
+
+uint32_t FakePlatform::TickCount() {
+  if (tickStep == 0) return native().TickCount();
+  tick += tickStep;
+  return tick;
+}
+
+TempDir::TempDir() {
+  static std::atomic<unsigned> serial{0};
+  std::random_device rd;
+  for (;;) {
+    path_ = fs::temp_directory_path() /
+            ("kvtest_" + std::to_string(rd()) + "_" + std::to_string(serial++));
+    std::error_code ec;
+    if (fs::create_directory(path_, ec)) break;
+  }
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  fs::remove_all(path_, ec);
+}
+
+void WriteFiles(const fs::path& dir, const Files& files) {
+  for (const auto& [name, content] : files) {
+    std::ofstream out(dir / name, std::ios::binary);
+    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+  }
+}
+
+Files ReadFiles(const fs::path& dir) {
+  Files files;
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    if (!entry.is_regular_file()) continue;
+    std::ifstream in(entry.path(), std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    files[entry.path().filename().string()] = content.str();
+  }
+  return files;
+}
+
+RunResult RunInDirectory(const std::function<void()>& program, FakePlatform& fake,
+                         const fs::path& directory) {
+  RunResult result;
+  fake.output.clear();
+  const fs::path previousDir = fs::current_path();
+  fs::current_path(directory);
+  kv::Platform* previous = kv::SetPlatform(&fake);
+  try {
+    program();
+  } catch (const ExitRequest& exit) {
+    result.exitCode = exit.code;
+  }
+  kv::SetPlatform(previous);
+  fs::current_path(previousDir);
+  result.output = fake.output;
+  result.files = ReadFiles(directory);
+  return result;
+}
+
+RunResult RunInProcess(const std::function<void()>& program, FakePlatform& fake,
+                       const Files& files) {
+  TempDir dir;
+  WriteFiles(dir.path(), files);
+  return RunInDirectory(program, fake, dir.path());
+}
+
+RunResult RunInProcess(const std::function<void()>& program, const std::vector<std::string>& input,
+                       const Files& files) {
+  FakePlatform fake;
+  fake.input.assign(input.begin(), input.end());
+  return RunInProcess(program, fake, files);
+}
+
+RunResult RunExecutableIn(const std::string& executable, std::string_view stdinBytes,
+                          const fs::path& directory) {
+  RunResult result;
+  TempDir outDir;
+  const fs::path outFile = outDir.path() / "stdout.bin";
+  result.exitCode = kv::NativePlatform().RunProgram(fs::absolute(executable).string(),
+                                                    directory.string(), stdinBytes,
+                                                    outFile.string());
+  std::ifstream in(outFile, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  result.output = content.str();
+  result.files = ReadFiles(directory);
+  return result;
+}
+
+RunResult RunExecutable(const std::string& executable, std::string_view stdinBytes,
+                        const Files& files) {
+  TempDir dir;
+  WriteFiles(dir.path(), files);
+  return RunExecutableIn(executable, stdinBytes, dir.path());
+}
+
+std::string MaskTimings(std::string_view transcript) {
+  static constexpr std::string_view kMark = " [ms] : ";
+  std::string out;
+  size_t pos = 0;
+  for (;;) {
+    const size_t hit = transcript.find(kMark, pos);
+    if (hit == std::string_view::npos) break;
+    size_t start = hit;
+    while (start > pos && (std::isdigit(static_cast<unsigned char>(transcript[start - 1])) != 0)) {
+      --start;
+    }
+    out.append(transcript.substr(pos, start - pos));
+    out += start == hit ? "" : "#";
+    out.append(kMark);
+    pos = hit + kMark.size();
+  }
+  out.append(transcript.substr(pos));
+  return out;
+}
+
+std::string Lines(std::initializer_list<std::string_view> lines) {
+  std::string s;
+  for (auto line : lines) {
+    s.append(line);
+    s += "\r\n";
+  }
+  return s;
+}
+
+}  // namespace kvtest

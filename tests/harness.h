@@ -1,0 +1,139 @@
+// Test harness shared by every test: a platform double that captures the console, answers the
+// input statement and catches the process exit, and runners that start a program in a fresh
+// temporary directory and return its console bytes and every file it left behind.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace kvtest {
+
+using Files = std::map<std::string, std::string>;
+
+// Thrown by the double's Exit so that a whole run can be driven inside the test process.
+struct ExitRequest {
+  int code;
+};
+
+// Console and process double; files go to the native platform (in the test's directory).
+class FakePlatform : public kv::Platform {
+ public:
+  FakePlatform() = default;
+
+  // Captured console bytes.
+  std::string output;
+  // Lines answered to the input statement, in order; once empty, the input has ended.
+  std::deque<std::string> input;
+  // When set, every cursor move is written into `output` as "<@column,row>".
+  bool showLocate = false;
+  std::vector<std::pair<int, int>> locates;
+  // When not 0, each tick reading advances the clock by this many milliseconds.
+  uint32_t tickStep = 0;
+  uint32_t tick = 0;
+  unsigned threads = 1;
+  bool idleRequested = false;
+
+  void WriteOut(std::string_view bytes) override { output.append(bytes); }
+  bool ReadLine(std::string& line) override;
+  void MoveCursor(int column, int row) override;
+
+  std::unique_ptr<kv::FileHandle> OpenRead(const std::string& name) override {
+    return native().OpenRead(name);
+  }
+  std::unique_ptr<kv::FileHandle> Create(const std::string& name) override {
+    return native().Create(name);
+  }
+  std::unique_ptr<kv::FileHandle> OpenAppend(const std::string& name) override {
+    return native().OpenAppend(name);
+  }
+  bool Exists(const std::string& name) override { return native().Exists(name); }
+  bool Copy(const std::string& from, const std::string& to) override {
+    return native().Copy(from, to);
+  }
+  bool Rename(const std::string& from, const std::string& to) override {
+    return native().Rename(from, to);
+  }
+  bool Remove(const std::string& name) override { return native().Remove(name); }
+
+  uint32_t TickCount() override;
+  void SetIdlePriority() override { idleRequested = true; }
+  unsigned HardwareThreads() override { return threads; }
+  [[noreturn]] void Exit(int code) override { throw ExitRequest{code}; }
+  int RunProgram(const std::string& program, const std::string& directory, std::string_view in,
+                 const std::string& outputFile) override {
+    return native().RunProgram(program, directory, in, outputFile);
+  }
+
+ protected:
+  static kv::Platform& native() { return kv::NativePlatform(); }
+};
+
+// A fresh directory under the system's temporary directory, removed with its content.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+void WriteFiles(const std::filesystem::path& dir, const Files& files);
+Files ReadFiles(const std::filesystem::path& dir);
+
+struct RunResult {
+  std::string output;  // console bytes
+  Files files;         // every file left in the working directory
+  int exitCode = -1;   // -1 when the program returned without ending the process
+};
+
+// Runs `program` inside the test process in a fresh directory holding `files`, with the
+// platform double `fake` (its `input` holds the answers). The double's output is cleared first.
+RunResult RunInProcess(const std::function<void()>& program, FakePlatform& fake,
+                       const Files& files = {});
+// The same with a default double answering `input`.
+RunResult RunInProcess(const std::function<void()>& program, const std::vector<std::string>& input,
+                       const Files& files = {});
+
+// Runs `directory` in-process with an existing directory (files kept between runs).
+RunResult RunInDirectory(const std::function<void()>& program, FakePlatform& fake,
+                         const std::filesystem::path& directory);
+
+// Runs a real executable as a child process in a fresh directory holding `files`, with
+// `stdinBytes` piped to its standard input.
+RunResult RunExecutable(const std::string& executable, std::string_view stdinBytes,
+                        const Files& files = {});
+// The same in an existing directory.
+RunResult RunExecutableIn(const std::string& executable, std::string_view stdinBytes,
+                          const std::filesystem::path& directory);
+
+// Replaces the milliseconds of every timing line ("1234 [ms] : Phase") by "#".
+std::string MaskTimings(std::string_view transcript);
+
+// Joins lines, each followed by CR LF.
+std::string Lines(std::initializer_list<std::string_view> lines);
+
+// Bytes of a little-endian integer, for building binary files in tests.
+template <typename T>
+std::string LE(T value) {
+  std::string s(sizeof(T), '\0');
+  for (size_t i = 0; i < sizeof(T); ++i) {
+    s[i] = static_cast<char>((static_cast<uint64_t>(value) >> (8 * i)) & 0xFF);
+  }
+  return s;
+}
+
+}  // namespace kvtest
