@@ -1,0 +1,290 @@
+// The walks of one line (middle term) of the length-3 search, in two engines.
+//
+// The reference engine is the plain two-cursor walk: the lower cursor moves down and the upper
+// cursor moves up, alternately, so that the line's differences are tried in increasing order.
+// It is the judge of what the search writes.
+//
+// The dense engine gets the same answers faster on tables whose values lie close together (such
+// as primes): the differences found are those d for which both m - d and m + d are in the table,
+// which a bitmap of the values tests 64 differences at a time; and the cursors the walk would
+// leave are derived from where it would stop. The walk visits, alternately, the next value above
+// the last one on the other side; it stops in the lower pass once the lower side is used up and
+// in the upper pass once the upper side is, and which cursor moved last at a common difference
+// depends only on the nearest smaller values of the two sides (a run of common differences
+// alternates). DenseWalker reproduces exactly that.
+#pragma once
+
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <vector>
+
+#include "search/state.h"
+
+namespace kv {
+
+// The plain walk of a line at or below the midpoint. `handOff(lo, hi, d)` receives every
+// progression v(lo), m, v(hi) in order. Returns false when the line ended before any walk (no
+// progress check follows). The cursors are updated in place; the line ends finished (lo = 0).
+template <typename W, typename HandOff>
+bool ReferenceLowerLine(const TableRecord<W>* r, int32_t n, int32_t i, int32_t& lo, int32_t& hi,
+                        HandOff&& handOff) {
+  using Value = typename W::Value;
+  auto v = [r](int32_t k) { return r[k].value; };
+  const Value m = v(i);
+  if (hi > n || v(hi) - m > m) {
+    lo = 0;
+    return false;
+  }
+  Value t = static_cast<Value>(m - (v(hi) - m));
+  for (;;) {
+    while (lo >= 1 && v(lo) > t) --lo;
+    if (lo < 1) break;
+    if (v(lo) == t) {
+      handOff(lo, hi, static_cast<Value>(v(hi) - m));
+      --lo;
+      if (lo < 1) break;
+    }
+    t = static_cast<Value>(m + (m - v(lo)));
+    // Below the midpoint t never passes the largest value; the bound only guards a table whose
+    // header does not match its last record.
+    while (hi <= n && v(hi) < t) ++hi;
+    if (hi > n) break;
+    if (v(hi) == t) {
+      handOff(lo, hi, static_cast<Value>(m - v(lo)));
+      ++hi;
+      if (hi > n) break;
+    }
+    const Value d = static_cast<Value>(v(hi) - m);
+    if (d > m) break;
+    t = static_cast<Value>(m - d);
+  }
+  lo = 0;
+  return true;
+}
+
+// The plain walk of a line above the midpoint; the cursors stay where the walk leaves them.
+template <typename W, typename HandOff>
+void ReferenceUpperLine(const TableRecord<W>* r, int32_t n, int32_t i, int32_t& lo, int32_t& hi,
+                        HandOff&& handOff) {
+  using Value = typename W::Value;
+  auto v = [r](int32_t k) { return r[k].value; };
+  const Value m = v(i);
+  for (;;) {
+    Value t = static_cast<Value>(m + (m - v(lo)));
+    while (hi <= n && v(hi) < t) ++hi;
+    if (hi > n) break;
+    if (v(hi) == t) {
+      handOff(lo, hi, static_cast<Value>(m - v(lo)));
+      ++hi;
+      if (hi > n) break;
+    }
+    const Value d = static_cast<Value>(v(hi) - m);
+    t = static_cast<Value>(m - d);
+    // Above the midpoint t stays above the smallest value; the bound only guards a damaged
+    // table.
+    while (lo >= 1 && v(lo) > t) --lo;
+    if (lo < 1) break;
+    if (v(lo) == t) {
+      handOff(lo, hi, d);
+      --lo;
+      if (lo < 1) break;
+    }
+  }
+  if (lo < 1) lo = 0;
+}
+
+// A bitmap of the table's values and of their mirror image, with a rank directory, for tables
+// dense enough that one bit per possible value costs little more than the table itself.
+template <typename W>
+class ValueBitmap {
+ public:
+  using Value = typename W::Value;
+
+  // True when the table (records 1..n, ascending, header value = v(n)) suits the dense engine.
+  static bool Suits(const TableRecord<W>* r, int32_t n) {
+    if (n < 3 || r[0].value != r[n].value) return false;
+    const uint64_t span = static_cast<uint64_t>(r[n].value) + 1;
+    return span <= (uint64_t{1} << 36) && span <= 64 * (static_cast<uint64_t>(n) + 1) + 4096;
+  }
+
+  ValueBitmap(const TableRecord<W>* r, int32_t n) : largest_(static_cast<uint64_t>(r[n].value)) {
+    const size_t words = static_cast<size_t>(largest_ / 64) + 2;
+    bits_.assign(words, 0);
+    mirror_.assign(words, 0);
+    for (int32_t k = 1; k <= n; ++k) {
+      const uint64_t x = static_cast<uint64_t>(r[k].value);
+      bits_[x >> 6] |= uint64_t{1} << (x & 63);
+      const uint64_t y = largest_ - x;
+      mirror_[y >> 6] |= uint64_t{1} << (y & 63);
+    }
+    rank_.resize(words);
+    uint32_t count = 0;
+    for (size_t w = 0; w < words; ++w) {
+      rank_[w] = count;
+      count += static_cast<uint32_t>(std::popcount(bits_[w]));
+    }
+  }
+
+  bool Contains(uint64_t x) const {
+    return x <= largest_ && ((bits_[x >> 6] >> (x & 63)) & 1) != 0;
+  }
+  // Table index of a value that is in the table.
+  int32_t IndexOf(uint64_t x) const {
+    const uint64_t below = bits_[x >> 6] & ((uint64_t{2} << (x & 63)) - 1);
+    return static_cast<int32_t>(rank_[x >> 6] + static_cast<uint32_t>(std::popcount(below)));
+  }
+  // 64 bits of the value bitmap (or of its mirror) starting at bit `at`.
+  uint64_t Bits(uint64_t at) const { return Extract(bits_, at); }
+  uint64_t MirrorBits(uint64_t at) const { return Extract(mirror_, at); }
+  uint64_t Largest() const { return largest_; }
+
+ private:
+  static uint64_t Extract(const std::vector<uint64_t>& words, uint64_t at) {
+    const size_t w = static_cast<size_t>(at >> 6);
+    const unsigned s = static_cast<unsigned>(at & 63);
+    const uint64_t low = words[w] >> s;
+    return s == 0 ? low : low | (words[w + 1] << (64 - s));
+  }
+
+  uint64_t largest_;
+  std::vector<uint64_t> bits_;
+  std::vector<uint64_t> mirror_;
+  std::vector<uint32_t> rank_;
+};
+
+// The dense engine for one line. `handOff(d)` receives the differences in increasing order;
+// the first term m - d and the third term m + d are both in the table.
+template <typename W>
+class DenseWalker {
+ public:
+  using Value = typename W::Value;
+
+  DenseWalker(const TableRecord<W>* r, int32_t n, const ValueBitmap<W>& bitmap)
+      : r_(r), n_(n), bitmap_(bitmap) {}
+
+  // Same contract as ReferenceLowerLine.
+  template <typename HandOff>
+  bool LowerLine(int32_t i, int32_t& lo, int32_t& hi, HandOff&& handOff) const {
+    const Value m = v(i);
+    if (hi > n_ || v(hi) - m > m) {
+      lo = 0;
+      return false;
+    }
+    const Value lowerMax = m - v(1);
+    Enumerate(m, Max(m - v(lo), v(hi) - m), Min(lowerMax, v(n_) - m), handOff);
+    // The walk stops at the first upper value that reaches the largest lower difference; if
+    // that value is the largest lower difference itself and the upper cursor found it, the
+    // cursor has moved past it.
+    int32_t h = FirstAtLeast(hi, static_cast<Value>(m + lowerMax));
+    if (h <= n_ && v(h) - m == lowerMax && !FoundByLowerCursor(m, 1, h, lo, hi, true)) ++h;
+    lo = 0;
+    hi = h;
+    return true;
+  }
+
+  // Same contract as ReferenceUpperLine.
+  template <typename HandOff>
+  void UpperLine(int32_t i, int32_t& lo, int32_t& hi, HandOff&& handOff) const {
+    if (hi > n_ || lo < 1) return;
+    const Value m = v(i);
+    const Value upperMax = v(n_) - m;
+    Enumerate(m, Max(m - v(lo), v(hi) - m), Min(m - v(1), upperMax), handOff);
+    // The walk stops once the upper side is used up; the lower cursor then rests on the first
+    // lower value beyond the largest upper difference, or on that difference itself when the
+    // upper cursor found it.
+    const Value bound = static_cast<Value>(m - upperMax);
+    int32_t k = LastAtMost(lo, bound);
+    if (v(k) == bound && FoundByLowerCursor(m, k, n_, lo, hi, false)) --k;
+    lo = k;
+    hi = n_ + 1;
+  }
+
+ private:
+  Value v(int32_t k) const { return r_[k].value; }
+  static Value Max(Value a, Value b) { return a > b ? a : b; }
+  static Value Min(Value a, Value b) { return a < b ? a : b; }
+
+  template <typename HandOff>
+  void Enumerate(Value m, Value from, Value to, HandOff& handOff) const {
+    if (from > to) return;
+    const uint64_t up = static_cast<uint64_t>(m);
+    const uint64_t down = bitmap_.Largest() - up;
+    const uint64_t last = static_cast<uint64_t>(to);
+    for (uint64_t base = static_cast<uint64_t>(from); base <= last; base += 64) {
+      uint64_t hits = bitmap_.Bits(up + base) & bitmap_.MirrorBits(down + base);
+      if (last - base < 63) hits &= (uint64_t{2} << (last - base)) - 1;
+      while (hits != 0) {
+        handOff(static_cast<Value>(base + static_cast<uint64_t>(std::countr_zero(hits))));
+        hits &= hits - 1;
+      }
+      if (last - base < 64) break;
+    }
+  }
+
+  // First index in [from, n] whose value is at least x, or n + 1.
+  int32_t FirstAtLeast(int32_t from, Value x) const {
+    int32_t a = from;
+    int32_t b = n_ + 1;
+    while (a < b) {
+      const int32_t mid = a + (b - a) / 2;
+      if (v(mid) < x) {
+        a = mid + 1;
+      } else {
+        b = mid;
+      }
+    }
+    return a;
+  }
+  // Last index in [1, to] whose value is at most x (x is at least v(1)).
+  int32_t LastAtMost(int32_t to, Value x) const {
+    int32_t a = 1;
+    int32_t b = to;
+    while (a < b) {
+      const int32_t mid = a + (b - a + 1) / 2;
+      if (v(mid) <= x) {
+        a = mid;
+      } else {
+        b = mid - 1;
+      }
+    }
+    return a;
+  }
+
+  // For a difference common to both sides, m - v(k) = v(h) - m: whether the walk that started
+  // at the cursors (lo0, hi0) finds it with the lower cursor (else with the upper one). The
+  // nearest smaller difference of either side decides; a run of common differences alternates.
+  bool FoundByLowerCursor(Value m, int32_t k, int32_t h, int32_t lo0, int32_t hi0,
+                          bool lowerPass) const {
+    bool flip = false;
+    for (;;) {
+      const bool hasLower = k + 1 <= lo0;
+      const bool hasUpper = h - 1 >= hi0;
+      bool lowerDecides;
+      if (hasLower && hasUpper) {
+        const Value below = m - v(k + 1);
+        const Value above = v(h - 1) - m;
+        if (below == above) {
+          flip = !flip;
+          ++k;
+          --h;
+          continue;
+        }
+        lowerDecides = below > above;
+      } else if (hasLower || hasUpper) {
+        lowerDecides = hasLower;
+      } else {
+        // At the line's start the lower pass holds an upper value and walks the lower cursor
+        // towards it; the upper pass does the opposite.
+        lowerDecides = lowerPass;
+      }
+      return lowerDecides != flip;
+    }
+  }
+
+  const TableRecord<W>* r_;
+  int32_t n_;
+  const ValueBitmap<W>& bitmap_;
+};
+
+}  // namespace kv
