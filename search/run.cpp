@@ -24,8 +24,8 @@ void AskMinSaveLength(SearchState<W>& s) {
     Locate(46, s.consoleRow);
     PrintLine(std::string(21, ' '));
     Locate(0, s.consoleRow);
-    const bool answered = InputItems(
-        "発見した数列は、長さ幾らからテキスト保存しますか？(3 - 20) :", {&s.minSaveLength});
+    const bool answered = InputItems("発見した数列は、長さ幾らからテキスト保存しますか？(3 - 20) :",
+                                     {&s.minSaveLength});
     if (s.minSaveLength >= 3 && s.minSaveLength <= 20) return;
     if (!answered) EndRun();  // the input has ended: no valid answer can come
   }
@@ -65,7 +65,7 @@ void RunSearchProgram(SearchState<W>& s) {
   s.sieved.count = 0;
   ReadSievedData(s);
   if (s.sieved.count > 0 && s.sieved.entries[0] <= s.table.Largest()) SaveSievedData(s);
-  if (s.dataAdded == 0) {
+  if (s.dataAdded == 0 && !s.table.needsSave) {
     Os().Copy(W::kTableFile, W::kOldTableFile);
   } else {
     SaveData(s);
