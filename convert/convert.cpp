@@ -87,8 +87,9 @@ int16_t ConvertFile(const std::string& source, const std::string& destination) {
     }
   }
 
-  // The destination is replaced only once its new content is complete on disk.
-  const std::string temp = "__TEMP___" + destination;
+  // The destination is replaced only once its new content is complete on disk. The work file
+  // is named like the search program's ("_APData.dat" is written through "__TEMP___APData.dat").
+  const std::string temp = "__TEMP___" + destination.substr(1);
   Os().Remove(temp);
   std::string chunk;
   for (int64_t first = 0; first < records; first += kChunkRecords) {

@@ -86,7 +86,10 @@ TEST(Convert, OtherAnswersEndAtOnce) {
 TEST(Convert, ToNarrowWritesWhatExistsAndSkipsTheRestInOrder) {
   const auto table = SampleTable(5, 2147483647);
   const Files files = {{"_APData.dat", Table64(table) + "abc"}};
-  const auto run = Convert("2", files);
+  // A work file left by an interrupted conversion must not end up in front of the new records.
+  Files withStale = files;
+  withStale["__TEMP___APData32.dat"] = "stale";
+  const auto run = Convert("2", withStale);
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(run.output, kHead + Skip("__OLD___APData.dat") + Skip("_HalfData.dat") + kClosing);
   EXPECT_EQ(run.files.size(), 2u);
