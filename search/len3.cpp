@@ -135,6 +135,8 @@ class Len3Walker {
     const bool dense = ValueBitmap<W>::Suits(records_, n_);
     std::unique_ptr<ValueBitmap<W>> bitmap;
     if (dense) bitmap = std::make_unique<ValueBitmap<W>>(records_, n_);
+    const SievedBitmap<W> sieved(s_.sieved);
+    sieved_ = &sieved;
     unsigned threads = s_.threadCount != 0 ? s_.threadCount : Os().HardwareThreads();
     if (threads == 0) threads = 1;
 
@@ -211,7 +213,7 @@ class Len3Walker {
       const Value m = v(i);
       if (bitmap != nullptr) {
         const DenseWalker<W> walker(records_, n_, *bitmap);
-        auto handOff = [&](Value d) { chunk.events.push_back(FollowDense(*bitmap, m, d)); };
+        auto handOff = [&](Value d) { FollowDense(*bitmap, m, d, chunk.events); };
         if (out.lowerPass) {
           out.check = walker.LowerLine(i, out.lowerCursor, out.upperCursor, handOff);
         } else {
@@ -219,8 +221,9 @@ class Len3Walker {
         }
       } else {
         auto handOff = [&](int32_t lo, int32_t hi, Value d) {
-          chunk.events.push_back(
-              {d, lo, FollowProgression(s_, static_cast<Value>(v(hi) + d), d, hi + 1, 3)});
+          const ProgressionEnd end =
+              FollowProgression(s_, static_cast<Value>(v(hi) + d), d, hi + 1, 3);
+          if (end.pending || end.termCount >= s_.minSaveLength) chunk.events.push_back({d, lo, end});
         };
         if (out.lowerPass) {
           out.check = ReferenceLowerLine<W>(records_, n_, i, out.lowerCursor, out.upperCursor,
@@ -235,8 +238,10 @@ class Len3Walker {
     chunk.lines.push_back(out);
   }
 
-  // Follows m - d, m, m + d upward with the bitmap: one bit test per further term.
-  HandOffEvent<W> FollowDense(const ValueBitmap<W>& bitmap, Value m, Value d) const {
+  // Follows m - d, m, m + d upward with the bitmap, one bit test per further term, and keeps
+  // the progression when it leaves a trace (a result line or a pending entry).
+  void FollowDense(const ValueBitmap<W>& bitmap, Value m, Value d,
+                   std::vector<HandOffEvent<W>>& events) const {
     const uint64_t step = static_cast<uint64_t>(d);
     const uint64_t largest = bitmap.Largest();
     uint64_t next = static_cast<uint64_t>(m) + 2 * step;
@@ -245,11 +250,9 @@ class Len3Walker {
       ++count;
       next += step;
     }
-    const bool pending = next > largest && !isRuledOut(s_.sieved, static_cast<Value>(next));
-    const bool kept = pending || count >= s_.minSaveLength;
-    // Only a kept progression needs its first term's index.
-    const int32_t first = kept ? bitmap.IndexOf(static_cast<uint64_t>(m) - step) : 0;
-    return {d, first, {pending, count}};
+    const bool pending = next > largest && !sieved_->RuledOut(static_cast<Value>(next));
+    if (!pending && count < s_.minSaveLength) return;
+    events.push_back({d, bitmap.IndexOf(static_cast<uint64_t>(m) - step), {pending, count}});
   }
 
   void Commit(const LineChunk<W>& chunk) {
@@ -296,6 +299,7 @@ class Len3Walker {
   const int32_t n_;
   TableRecord<W>* records_;
   Value midpoint_ = 0;
+  const SievedBitmap<W>* sieved_ = nullptr;
   uint32_t start_ = 0;
   uint32_t lastDisplay_ = 0;
   int32_t firstUnsaved_ = 1;

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "search/phases.h"
 #include "search/state.h"
 
 namespace kv {
@@ -151,6 +152,45 @@ class ValueBitmap {
   std::vector<uint64_t> bits_;
   std::vector<uint64_t> mirror_;
   std::vector<uint32_t> rank_;
+};
+
+// The sieved list as a bitmap over its range, so that a value beyond the table is judged with
+// one bit test instead of a bisection. Falls back to the bisection for ranges too wide to map.
+template <typename W>
+class SievedBitmap {
+ public:
+  using Value = typename W::Value;
+
+  explicit SievedBitmap(const SievedList<W>& list) : list_(list) {
+    if (list.count < 2 || list.entries.size() < list.count) return;
+    const Value start = list.entries[0];
+    const Value end = list.entries[1];
+    if (end < start || static_cast<uint64_t>(end - start) >= (uint64_t{1} << 30)) return;
+    start_ = start;
+    end_ = end;
+    candidates_.assign(static_cast<size_t>((end - start) / 64) + 1, 0);
+    for (uint32_t k = 2; k < list.count; ++k) {
+      const Value x = list.entries[k];
+      if (x < start || x > end) continue;
+      const uint64_t at = static_cast<uint64_t>(x - start);
+      candidates_[at >> 6] |= uint64_t{1} << (at & 63);
+    }
+    mapped_ = true;
+  }
+
+  bool RuledOut(Value v) const {
+    if (!mapped_) return isRuledOut(list_, v);
+    if (v < start_ || v > end_) return false;
+    const uint64_t at = static_cast<uint64_t>(v - start_);
+    return ((candidates_[at >> 6] >> (at & 63)) & 1) == 0;
+  }
+
+ private:
+  const SievedList<W>& list_;
+  bool mapped_ = false;
+  Value start_ = 0;
+  Value end_ = 0;
+  std::vector<uint64_t> candidates_;
 };
 
 // The dense engine for one line. `handOff(d)` receives the differences in increasing order;
