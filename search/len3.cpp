@@ -67,7 +67,8 @@ class Len3Walker {
 
   void HandOff(int32_t lo, int32_t i, int32_t hi, Value difference) {
     ExtendProgression(s_, static_cast<Value>(v(hi) + difference), lo, i, difference, hi + 1, 3);
-    GrowPendingList(s_.pending);
+    // The list grows only when full; the test here spares the call for every hand-off.
+    if (s_.pending.pendingCount >= s_.pending.pendingCapacity) GrowPendingList(s_.pending);
   }
 
   // A line at or below the midpoint: every third term it can still pair with is present, so
