@@ -46,6 +46,10 @@ template <typename W>
 void WriteResultLine(SearchState<W>& s, int32_t termCount, int32_t firstIndex,
                      typename W::Value difference);
 void AppendToTextFile(const std::string& name, std::string_view text, bool addLineEnd);
+// Appends the collected result lines to their files (one write per file) and empties the
+// collection. Called before the pending list is stored and before a checkpoint is written.
+template <typename W>
+void FlushResultLines(SearchState<W>& s);
 
 // Continuation store and its re-examination.
 template <typename W>
