@@ -55,7 +55,9 @@ class Reexamination {
  public:
   using Value = typename W::Value;
 
-  explicit Reexamination(SearchState<W>& s) : s_(s), last_(s.table.DataCount()) {
+  // A header that claims more records than are loaded must not lead the walk off the table.
+  explicit Reexamination(SearchState<W>& s)
+      : s_(s), last_(std::min(s.table.DataCount(), s.table.recordCount - 1)) {
     s_.pending = PendingList{};
     s_.pending.entries.resize(kListCapacity);
     s_.pending.pendingCapacity = kListCapacity;

@@ -1,4 +1,5 @@
 // Converting the text form of the continuation store into the store.
+#include <algorithm>
 #include <string>
 #include <string_view>
 
@@ -70,7 +71,7 @@ class TextConverter {
  private:
   void Record() {
     const NumberTable<W>& table = s_.table;
-    const int32_t last = table.DataCount();
+    const int32_t last = std::min(table.DataCount(), table.recordCount - 1);
     const std::string& first = fields_[1];
     const std::string& step = fields_[2];
     // Only numbers within the value range can be table values; anything larger would wrap.
