@@ -22,18 +22,26 @@ std::vector<typename W::Value> Narrow(const std::vector<uint64_t>& values) {
 }
 
 // Runs one first search over `values` and compares every file it writes with the enumeration.
+// `sieved` is a sieved list (range start, range end, candidates) or empty.
 template <typename W>
 void ExpectFirstRunMatches(const std::vector<uint64_t>& values, int32_t minSave, uint32_t tickStep,
-                           const std::string& label) {
+                           const std::string& label, const std::vector<uint64_t>& sieved = {}) {
   SCOPED_TRACE(label + " minSave=" + std::to_string(minSave) +
                " N=" + std::to_string(values.size()) + " bits=" + std::to_string(W::kBits));
   auto s = kvtest::MakeState<W>(Narrow<W>(values), minSave);
+  s.sieved.entries = Narrow<W>(sieved);
+  s.sieved.count = static_cast<uint32_t>(sieved.size());
   FakePlatform fake;
   fake.tickStep = tickStep;
   TempDir dir;
   const auto run = kvtest::RunLen3In(s, fake, dir.path());
   EXPECT_EQ(run.exitCode, -1) << run.output;
-  const auto expected = Enumerate(values, minSave);
+  const std::set<uint64_t> candidates(sieved.size() > 2 ? sieved.begin() + 2 : sieved.end(),
+                                      sieved.end());
+  const auto expected = Enumerate(values, minSave, [&](uint64_t next) {
+    return sieved.size() >= 2 && next >= sieved[0] && next <= sieved[1] &&
+           candidates.count(next) == 0;
+  });
 
   EXPECT_EQ(kvtest::ResultFiles(run.files), expected.resultFiles);
   const auto store = run.files.find("_ContData.dat");
@@ -100,6 +108,33 @@ void FirstRunsMatchEnumeration(uint32_t tickStep) {
         RandomSubset(std::vector<uint64_t>(primes.begin(), primes.begin() + 60), 0.8, rng);
     ExpectFirstRunMatches<W>(dense, 3, tickStep, "small dense");
   }
+}
+
+// A sieved list over a range above the table finishes the progressions whose next term it
+// rules out.
+template <typename W>
+void SievedListsMatchEnumeration() {
+  std::mt19937_64 rng(777 + W::kBits);
+  const auto primes = kvtest::PrimesBelow(6000);
+  for (const size_t split : {400u, 600u, 700u}) {
+    const std::vector<uint64_t> table(primes.begin(), primes.begin() + static_cast<long>(split));
+    std::vector<uint64_t> sieved = {table.back() + 1, table.back() + 1500};
+    for (size_t k = split; k < primes.size() && primes[k] <= sieved[1]; ++k) {
+      sieved.push_back(primes[k]);
+    }
+    ExpectFirstRunMatches<W>(table, 3, 0, "sieved primes", sieved);
+    // Candidates that are not all primes, and a range that begins well above the table.
+    std::vector<uint64_t> loose = {table.back() + 200, table.back() + 3000};
+    for (uint64_t v = loose[0]; v <= loose[1]; v += 2) {
+      if (rng() % 3 == 0) loose.push_back(v);
+    }
+    ExpectFirstRunMatches<W>(table, 4, 0, "loose sieved list", loose);
+  }
+}
+
+TEST(SearchOracle, SievedListFinishesTheProgressionsItRulesOut) {
+  SievedListsMatchEnumeration<Width64>();
+  SievedListsMatchEnumeration<Width32>();
 }
 
 TEST(SearchOracle, FirstRunWritesExactlyTheEnumeratedFiles64) {

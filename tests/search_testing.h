@@ -115,9 +115,11 @@ struct Enumeration {
   std::string inspection;  // whole file content, empty when nothing is stored
 };
 
-// `ruledOut` answers for a value beyond the table whether the sieved list excludes it.
+// `ruledOut` answers for a value beyond the table whether the sieved list excludes it; only
+// progressions whose middle term has an index up to `lastMiddle` are counted.
 inline Enumeration Enumerate(const std::vector<uint64_t>& values, int32_t minSave,
-                             const std::function<bool(uint64_t)>& ruledOut = nullptr) {
+                             const std::function<bool(uint64_t)>& ruledOut = nullptr,
+                             size_t lastMiddle = SIZE_MAX) {
   Enumeration e;
   std::unordered_map<uint64_t, int32_t> index;
   for (size_t k = 0; k < values.size(); ++k) index[values[k]] = static_cast<int32_t>(k + 1);
@@ -126,7 +128,7 @@ inline Enumeration Enumerate(const std::vector<uint64_t>& values, int32_t minSav
     return "Len " + std::to_string(length) + ", " + std::to_string(a) + " + " + std::to_string(d) +
            " *n\r\n";
   };
-  for (size_t mid = 1; mid + 1 < values.size(); ++mid) {
+  for (size_t mid = 1; mid + 1 < values.size() && mid + 1 <= lastMiddle; ++mid) {
     for (size_t lo = mid; lo-- > 0;) {  // increasing difference
       const uint64_t a = values[lo];
       const uint64_t d = values[mid] - a;
