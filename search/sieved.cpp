@@ -14,10 +14,10 @@
 namespace kv {
 namespace {
 
-// Entries beyond the count read as 0, as the fixed spare room of the buffer guarantees.
+// A list of fewer than two entries has no range end; it reads as 0, as a short file leaves it.
 template <typename W>
 typename W::Value EntryOrZero(const SievedList<W>& list, uint32_t index) {
-  return index < list.entries.size() ? list.entries[index] : 0;
+  return index < list.count && index < list.entries.size() ? list.entries[index] : 0;
 }
 
 // Drops the candidates below the new range start (entry 0), keeping the rest in order.

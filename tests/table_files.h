@@ -58,6 +58,11 @@ struct Names<kv::Width64> {
   static constexpr const char* kTemp = "__TEMP___APData.dat";
   static constexpr const char* kSieved = "_SievedListData.dat";
   static constexpr const char* kTitle = "Kolvex ver0.22";
+  static constexpr const char* kLimitText = "9223372036854775807";
+  static constexpr const char* kAboveLimit = "9223372036854775808";
+  static constexpr const char* kOutOfRange =
+      "64bit版の使用可能範囲(9223372036854775807以下)を超えるデータが見つかりました。";
+  static constexpr const char* kAdvice = "この行を消去したファイルにて再度登録して下さい。";
 };
 template <>
 struct Names<kv::Width32> {
@@ -67,6 +72,12 @@ struct Names<kv::Width32> {
   static constexpr const char* kTemp = "__TEMP___APData32.dat";
   static constexpr const char* kSieved = "_SievedListData32.dat";
   static constexpr const char* kTitle = "Kolvex(32bit) ver0.22";
+  static constexpr const char* kLimitText = "2147483647";
+  static constexpr const char* kAboveLimit = "2147483648";
+  static constexpr const char* kOutOfRange =
+      "32bit版の使用可能範囲(2147483647以下)を超えるデータが見つかりました。";
+  static constexpr const char* kAdvice =
+      "この行を消去したファイルにて再度登録するか、通常(64bit)版をご使用下さい。";
 };
 
 // A platform on which every write to one named file fails after the file was opened, as on a
