@@ -5,6 +5,7 @@
 // line's differences are tried in increasing order, each once over the life of the table, and a
 // progression is found only at its middle term: no three-term progression is handed off twice,
 // in one run or across runs.
+#include <algorithm>
 #include <string>
 
 #include "console/console.h"
@@ -24,7 +25,10 @@ class Len3Walker {
   using Value = typename W::Value;
 
   explicit Len3Walker(SearchState<W>& s)
-      : s_(s), n_(s.table.DataCount()), records_(s.table.records.data()) {}
+      // A header claiming more records than are loaded must not lead the walks off the table.
+      : s_(s),
+        n_(std::min(s.table.DataCount(), s.table.recordCount - 1)),
+        records_(s.table.records.data()) {}
 
   void Run() {
     start_ = Os().TickCount();
@@ -67,7 +71,8 @@ class Len3Walker {
 
   void HandOff(int32_t lo, int32_t i, int32_t hi, Value difference) {
     ExtendProgression(s_, static_cast<Value>(v(hi) + difference), lo, i, difference, hi + 1, 3);
-    GrowPendingList(s_.pending);
+    // The list grows only when full; the test here spares the call for every hand-off.
+    if (s_.pending.pendingCount >= s_.pending.pendingCapacity) GrowPendingList(s_.pending);
   }
 
   // A line at or below the midpoint: every third term it can still pair with is present, so
