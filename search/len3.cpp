@@ -61,7 +61,10 @@ class Len3Walker {
   using Value = typename W::Value;
 
   explicit Len3Walker(SearchState<W>& s)
-      : s_(s), n_(s.table.DataCount()), records_(s.table.records.data()) {}
+      // A header claiming more records than are loaded must not lead the walks off the table.
+      : s_(s),
+        n_(std::min(s.table.DataCount(), s.table.recordCount - 1)),
+        records_(s.table.records.data()) {}
 
   void Run() {
     start_ = Os().TickCount();

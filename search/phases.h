@@ -70,8 +70,9 @@ void FlushResultLines(SearchState<W>& s);
 // Continuation store and its re-examination.
 template <typename W>
 void SaveContData(SearchState<W>& s);
+// Returns true when the text form has been converted and may be deleted.
 template <typename W>
-void ReadContText(SearchState<W>& s);
+bool ReadContText(SearchState<W>& s);
 template <typename W>
 void ContSearch(SearchState<W>& s);
 

@@ -104,6 +104,22 @@ TYPED_TEST(Len3, SecondSearchOfTheSameTableFindsNothing) {
   }
 }
 
+// Cursors that no search leaves (a table damaged in memory or on disk) never lead the walks off
+// the table: such a line is searched from its start.
+TYPED_TEST(Len3, ImpossibleCursorsRestartTheLine) {
+  const std::vector<uint64_t> values = {3, 5, 7, 11, 13, 17, 19, 23};
+  const auto fresh = this->Search(values, 3);
+  std::vector<typename TypeParam::Value> narrow(values.begin(), values.end());
+  auto s = kvtest::MakeState<TypeParam>(narrow, 3);
+  s.table.records[3] = {7, 50, -4};
+  s.table.records[6] = {17, -1, 6};
+  s.table.records[7] = {19, 2, 10};
+  TempDir other;
+  const auto run = kvtest::RunLen3In(s, this->fake, other.path());
+  EXPECT_EQ(kvtest::ResultFiles(run.files), kvtest::ResultFiles(fresh.files));
+  EXPECT_EQ(run.files.at("_ContData.dat"), fresh.files.at("_ContData.dat"));
+}
+
 // With a display at every line, the progress line of each line shows the share of the work
 // done, computed here in exact integers.
 TYPED_TEST(Len3, ProgressLineAtEveryLineShowsItsShare) {
