@@ -139,13 +139,13 @@ int main(int argc, char** argv) {
   std::printf("  fast engine, %u threads:  %8.2f s\n%s", cores, fast.seconds, fast.phases.c_str());
   if (!fastOnly) {
     const Timed single = RunOnce(input, false, 1);
-    std::printf("  fast engine, 1 thread:   %8.2f s   (%u threads: %.2fx faster)\n",
-                single.seconds, cores, single.seconds / fast.seconds);
+    std::printf("  fast engine, 1 thread:   %8.2f s   (%u threads: %.2fx faster)\n", single.seconds,
+                cores, single.seconds / fast.seconds);
     const Timed reference = RunOnce(input, true, 1);
     std::printf("  reference engine:        %8.2f s   (fast engine: %.1fx faster)\n",
                 reference.seconds, reference.seconds / fast.seconds);
-    const bool same = SameFiles(reference.files, fast.files) && SameFiles(reference.files,
-                                                                         single.files);
+    const bool same =
+        SameFiles(reference.files, fast.files) && SameFiles(reference.files, single.files);
     std::printf("  files: %s\n", same ? "the same" : "DIFFERENT");
     if (!same) return 1;
   }

@@ -175,7 +175,8 @@ class Len3Walker {
         int32_t c;
         {
           std::unique_lock<std::mutex> lock(mutex);
-          changed.wait(lock, [&] { return nextChunk >= chunkCount || nextChunk < committed + window; });
+          changed.wait(lock,
+                       [&] { return nextChunk >= chunkCount || nextChunk < committed + window; });
           if (nextChunk >= chunkCount) return;
           c = nextChunk++;
         }
@@ -226,11 +227,12 @@ class Len3Walker {
         auto handOff = [&](int32_t lo, int32_t hi, Value d) {
           const ProgressionEnd end =
               FollowProgression(s_, static_cast<Value>(v(hi) + d), d, hi + 1, 3);
-          if (end.pending || end.termCount >= s_.minSaveLength) chunk.events.push_back({d, lo, end});
+          if (end.pending || end.termCount >= s_.minSaveLength)
+            chunk.events.push_back({d, lo, end});
         };
         if (out.lowerPass) {
-          out.check = ReferenceLowerLine<W>(records_, n_, i, out.lowerCursor, out.upperCursor,
-                                            handOff);
+          out.check =
+              ReferenceLowerLine<W>(records_, n_, i, out.lowerCursor, out.upperCursor, handOff);
         } else {
           ReferenceUpperLine<W>(records_, n_, i, out.lowerCursor, out.upperCursor, handOff);
         }

@@ -46,7 +46,8 @@ void ExpectSameAsReference(const std::vector<std::vector<uint64_t>>& batches, in
       for (uint64_t x : batches[b]) values.push_back(static_cast<typename W::Value>(x));
       AppendValues(run->state, values);
       run->state.sieved.entries.clear();
-      for (uint64_t x : sieved) run->state.sieved.entries.push_back(static_cast<typename W::Value>(x));
+      for (uint64_t x : sieved)
+        run->state.sieved.entries.push_back(static_cast<typename W::Value>(x));
       run->state.sieved.count = static_cast<uint32_t>(sieved.size());
       results.push_back(kvtest::RunLen3In(run->state, run->fake, run->dir.path()));
     }
@@ -108,8 +109,8 @@ TEST(Engines, DensePrimesGrownOverRuns) {
   std::vector<uint64_t> table(primes.begin(), primes.begin() + 2500);
   for (int round = 0; round < 3; ++round) {
     const auto batches = Batches(table, 1 + static_cast<size_t>(round) * 2, rng);
-    const auto sieved = round == 1 ? SievedAbove(table.back() + 1, 30000, primes)
-                                   : std::vector<uint64_t>{};
+    const auto sieved =
+        round == 1 ? SievedAbove(table.back() + 1, 30000, primes) : std::vector<uint64_t>{};
     ExpectSameAsReference<Width64>(batches, 4 + round, sieved, 400);
     ExpectSameAsReference<Width32>(batches, 3, sieved, 0);
   }
@@ -150,6 +151,66 @@ TEST(Engines, RandomDenseAndSparseTables) {
       ExpectSameAsReference<Width64>(batches, minSave, sieved, 0);
     }
   }
+}
+
+}  // namespace
+}  // namespace kv
+
+namespace kv {
+namespace {
+
+// Whole runs of the program over a table grown run by run, so that each run's continuation
+// search re-examines what the earlier ones stored: every engine and thread count leaves the
+// same console bytes and the same files.
+template <typename W>
+void ExpectSameWholeRuns(const std::vector<std::vector<uint64_t>>& batches, int32_t minSave,
+                         const std::string& sieved) {
+  const Engine engines[] = {{true, 1}, {false, 1}, {false, 4}};
+  std::vector<std::unique_ptr<TempDir>> dirs;
+  for (size_t k = 0; k < std::size(engines); ++k) dirs.push_back(std::make_unique<TempDir>());
+  for (size_t b = 0; b < batches.size(); ++b) {
+    std::string numbers;
+    for (uint64_t x : batches[b]) numbers += std::to_string(x) + "\r\n";
+    std::vector<kvtest::RunResult> results;
+    for (size_t k = 0; k < std::size(engines); ++k) {
+      kvtest::Files files{{"new.txt", numbers}};
+      if (b == 0 && !sieved.empty()) files[W::kSievedFile] = sieved;
+      kvtest::WriteFiles(dirs[k]->path(), files);
+      FakePlatform fake;
+      fake.tickStep = 300;
+      fake.input = {"new.txt", std::to_string(minSave), ""};
+      SearchState<W> state;
+      state.referenceEngine = engines[k].reference;
+      state.threadCount = engines[k].threads;
+      results.push_back(
+          kvtest::RunInDirectory([&state] { RunSearchProgram(state); }, fake, dirs[k]->path()));
+    }
+    for (size_t k = 1; k < results.size(); ++k) {
+      SCOPED_TRACE("engine " + std::to_string(k) + ", run " + std::to_string(b));
+      EXPECT_EQ(results[k].exitCode, 0);
+      EXPECT_EQ(results[k].output, results[0].output);
+      EXPECT_EQ(results[k].files, results[0].files);
+    }
+  }
+}
+
+TEST(Engines, WholeRunsWithContinuationSearches) {
+  std::mt19937_64 rng(5);
+  const auto primes = kvtest::PrimesBelow(20000);
+  for (int round = 0; round < 3; ++round) {
+    const auto batches = Batches(primes, 3 + static_cast<size_t>(round), rng);
+    std::string sieved;
+    if (round == 1) {
+      sieved = kvtest::LE<uint64_t>(5000) + kvtest::LE<uint64_t>(30000);
+      for (uint64_t p : kvtest::PrimesBelow(30001)) {
+        if (p >= 5000 && rng() % 2 == 0) sieved += kvtest::LE<uint64_t>(p);
+      }
+    }
+    ExpectSameWholeRuns<Width64>(batches, 3 + round, sieved);
+  }
+  std::vector<uint64_t> sparse;
+  for (uint64_t k = 0; k < 600; ++k) sparse.push_back(k * 3571 + (k % 7) * 11 + 1);
+  ExpectSameWholeRuns<Width32>(Batches(sparse, 4, rng), 3, "");
 }
 
 }  // namespace
