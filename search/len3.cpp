@@ -216,7 +216,8 @@ class Len3Walker {
       CheckCursors(i, out.lowerCursor, out.upperCursor);
       const Value m = v(i);
       if (bitmap != nullptr) {
-        const DenseWalker<W> walker(records_, n_, *bitmap);
+        DenseWalker<W> walker(records_, n_, *bitmap);
+        walker.HandOffOnlyLonger(s_.minSaveLength > 3);
         auto handOff = [&](Value d) { FollowDense(*bitmap, m, d, chunk.events); };
         if (out.lowerPass) {
           out.check = walker.LowerLine(i, out.lowerCursor, out.upperCursor, handOff);

@@ -111,7 +111,10 @@ class ValueBitmap {
 
   ValueBitmap(const TableRecord<W>* r, int32_t n) : largest_(static_cast<uint64_t>(r[n].value)) {
     const size_t words = static_cast<size_t>(largest_ / 64) + 2;
-    bits_.assign(words, 0);
+    // The value bitmap reaches twice as far, all zero above the largest value, so that the
+    // fourth terms of a line's progressions (up to twice the largest value) are read without
+    // bounds tests.
+    bits_.assign(2 * words + 2, 0);
     mirror_.assign(words, 0);
     for (int32_t k = 1; k <= n; ++k) {
       const uint64_t x = static_cast<uint64_t>(r[k].value);
@@ -203,6 +206,11 @@ class DenseWalker {
   DenseWalker(const TableRecord<W>* r, int32_t n, const ValueBitmap<W>& bitmap)
       : r_(r), n_(n), bitmap_(bitmap) {}
 
+  // When `onlyLonger` is set, the progressions whose fourth term is missing inside the table
+  // are not handed off (they are finished with three terms and leave no trace when fewer than
+  // `minSaveLength` terms are saved).
+  void HandOffOnlyLonger(bool onlyLonger) { onlyLonger_ = onlyLonger; }
+
   // Same contract as ReferenceLowerLine.
   template <typename HandOff>
   bool LowerLine(int32_t i, int32_t& lo, int32_t& hi, HandOff&& handOff) const {
@@ -251,15 +259,39 @@ class DenseWalker {
     const uint64_t up = static_cast<uint64_t>(m);
     const uint64_t down = bitmap_.Largest() - up;
     const uint64_t last = static_cast<uint64_t>(to);
+    // Differences above this one have their fourth term beyond the largest value.
+    const uint64_t insideLimit = (bitmap_.Largest() - up) / 2;
     for (uint64_t base = static_cast<uint64_t>(from); base <= last; base += 64) {
       uint64_t hits = bitmap_.Bits(up + base) & bitmap_.MirrorBits(down + base);
       if (last - base < 63) hits &= (uint64_t{2} << (last - base)) - 1;
+      if (onlyLonger_ && hits != 0) {
+        // The fourth terms m + 2d of the 64 differences are every second bit from m + 2 base.
+        const uint64_t at = up + 2 * base;
+        uint64_t keep = EvenBits(bitmap_.Bits(at)) | (EvenBits(bitmap_.Bits(at + 64)) << 32);
+        if (insideLimit < base) {
+          keep = ~uint64_t{0};
+        } else if (insideLimit - base < 63) {
+          keep |= ~((uint64_t{2} << (insideLimit - base)) - 1);
+        }
+        hits &= keep;
+      }
       while (hits != 0) {
         handOff(static_cast<Value>(base + static_cast<uint64_t>(std::countr_zero(hits))));
         hits &= hits - 1;
       }
       if (last - base < 64) break;
     }
+  }
+
+  // Bits 0, 2, 4, ..., 62 of x packed into the low 32 bits.
+  static uint64_t EvenBits(uint64_t x) {
+    x &= 0x5555555555555555ULL;
+    x = (x | (x >> 1)) & 0x3333333333333333ULL;
+    x = (x | (x >> 2)) & 0x0F0F0F0F0F0F0F0FULL;
+    x = (x | (x >> 4)) & 0x00FF00FF00FF00FFULL;
+    x = (x | (x >> 8)) & 0x0000FFFF0000FFFFULL;
+    x = (x | (x >> 16)) & 0x00000000FFFFFFFFULL;
+    return x;
   }
 
   // First index in [from, n] whose value is at least x, or n + 1.
@@ -325,6 +357,7 @@ class DenseWalker {
   const TableRecord<W>* r_;
   int32_t n_;
   const ValueBitmap<W>& bitmap_;
+  bool onlyLonger_ = false;
 };
 
 }  // namespace kv

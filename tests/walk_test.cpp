@@ -60,6 +60,24 @@ void CompareEngines(const std::vector<uint64_t>& values, std::mt19937_64& rng, i
         dense.UpperLine(i, fastLo, fastHi, fastSink);
       }
       ASSERT_EQ(ref, fast) << "line " << i << " from " << lo << "," << hi;
+      // Handing off only the progressions with a fourth term (or one beyond the table).
+      Found longer;
+      for (const auto& found : ref) {
+        const uint64_t fourth = m + 2 * std::get<2>(found);
+        if (fourth > values.back() || bitmap.Contains(fourth)) longer.push_back(found);
+      }
+      DenseWalker<W> filtering(r.data(), n, bitmap);
+      filtering.HandOffOnlyLonger(true);
+      fast.clear();
+      int32_t filteredLo = lo, filteredHi = hi;
+      if (m <= midpoint) {
+        filtering.LowerLine(i, filteredLo, filteredHi, fastSink);
+      } else {
+        filtering.UpperLine(i, filteredLo, filteredHi, fastSink);
+      }
+      ASSERT_EQ(longer, fast) << "line " << i << " from " << lo << "," << hi;
+      ASSERT_EQ(filteredLo, refLo);
+      ASSERT_EQ(filteredHi, refHi);
       ASSERT_EQ(refLo, fastLo) << "line " << i << " from " << lo << "," << hi;
       ASSERT_EQ(refHi, fastHi) << "line " << i << " from " << lo << "," << hi;
     }
