@@ -128,7 +128,50 @@ class ValueBitmap {
       rank_[w] = count;
       count += static_cast<uint32_t>(std::popcount(bits_[w]));
     }
+    // A table of odd numbers (2 aside, as in the primes) pairs odd middle terms only with even
+    // differences: half the bits need to be read.
+    oddOnly_ = largest_ % 2 == 1;
+    for (int32_t k = 1; k <= n && oddOnly_; ++k) {
+      const uint64_t x = static_cast<uint64_t>(r[k].value);
+      oddOnly_ = x % 2 == 1 || x == 2;
+    }
+    if (oddOnly_) {
+      const size_t oddWords = static_cast<size_t>(largest_ / 128) + 2;
+      oddBits_.assign(2 * oddWords + 2, 0);
+      oddMirror_.assign(oddWords, 0);
+      for (int32_t k = 1; k <= n; ++k) {
+        const uint64_t x = static_cast<uint64_t>(r[k].value);
+        if (x % 2 == 0) continue;
+        const uint64_t at = x / 2;
+        oddBits_[at >> 6] |= uint64_t{1} << (at & 63);
+        const uint64_t mirrored = largest_ / 2 - at;
+        oddMirror_[mirrored >> 6] |= uint64_t{1} << (mirrored & 63);
+      }
+    }
   }
+
+  // Reads 64 bits at a time from bit `at` of a bitmap onward.
+  class Stream {
+   public:
+    Stream(const std::vector<uint64_t>& words, uint64_t at)
+        : p_(words.data() + (at >> 6)), shift_(static_cast<unsigned>(at & 63)) {}
+    // Bits at + 64 k to at + 64 k + 63.
+    uint64_t At(size_t k) const {
+      // Shifting the upper word in two steps keeps a shift of 0 defined.
+      return (p_[k] >> shift_) | ((p_[k + 1] << 1) << (63 - shift_));
+    }
+
+   private:
+    const uint64_t* p_;
+    unsigned shift_;
+  };
+  Stream OddStream(uint64_t at) const { return Stream(oddBits_, at); }
+  Stream OddMirrorStream(uint64_t at) const { return Stream(oddMirror_, at); }
+
+  // Whether every value is odd but for a 2; the odd bitmaps hold odd value x at bit x / 2.
+  bool OddOnly() const { return oddOnly_; }
+  uint64_t OddBits(uint64_t at) const { return Extract(oddBits_, at); }
+  uint64_t OddMirrorBits(uint64_t at) const { return Extract(oddMirror_, at); }
 
   bool Contains(uint64_t x) const {
     return x <= largest_ && ((bits_[x >> 6] >> (x & 63)) & 1) != 0;
@@ -155,6 +198,9 @@ class ValueBitmap {
   std::vector<uint64_t> bits_;
   std::vector<uint64_t> mirror_;
   std::vector<uint32_t> rank_;
+  bool oddOnly_ = false;
+  std::vector<uint64_t> oddBits_;
+  std::vector<uint64_t> oddMirror_;
 };
 
 // The sieved list as a bitmap over its range, so that a value beyond the table is judged with
@@ -256,6 +302,10 @@ class DenseWalker {
   template <typename HandOff>
   void Enumerate(Value m, Value from, Value to, HandOff& handOff) const {
     if (from > to) return;
+    if (bitmap_.OddOnly() && m % 2 == 1) {
+      EnumerateEven(m, from, to, handOff);
+      return;
+    }
     const uint64_t up = static_cast<uint64_t>(m);
     const uint64_t down = bitmap_.Largest() - up;
     const uint64_t last = static_cast<uint64_t>(to);
@@ -277,6 +327,42 @@ class DenseWalker {
       }
       while (hits != 0) {
         handOff(static_cast<Value>(base + static_cast<uint64_t>(std::countr_zero(hits))));
+        hits &= hits - 1;
+      }
+      if (last - base < 64) break;
+    }
+  }
+
+  // The same over a table of odd numbers, for an odd middle term: only even differences d = 2e
+  // can join two odd values, and m + 2e, m - 2e and the fourth term m + 4e sit at bits
+  // m / 2 + e, mirrored m / 2 - e and m / 2 + 2e of the odd bitmaps.
+  template <typename HandOff>
+  void EnumerateEven(Value m, Value from, Value to, HandOff& handOff) const {
+    const uint64_t first = (static_cast<uint64_t>(from) + 1) / 2;
+    const uint64_t last = static_cast<uint64_t>(to) / 2;
+    if (first > last) return;
+    const uint64_t up = static_cast<uint64_t>(m) / 2;
+    const uint64_t down = bitmap_.Largest() / 2 - up;
+    const uint64_t insideLimit = (bitmap_.Largest() - static_cast<uint64_t>(m)) / 4;
+    const auto upper = bitmap_.OddStream(up + first);
+    const auto lower = bitmap_.OddMirrorStream(down + first);
+    const auto fourth = bitmap_.OddStream(up + 2 * first);
+    size_t k = 0;
+    for (uint64_t base = first; base <= last; base += 64, ++k) {
+      uint64_t hits = upper.At(k) & lower.At(k);
+      if (last - base < 63) hits &= (uint64_t{2} << (last - base)) - 1;
+      if (onlyLonger_) {
+        uint64_t keep = EvenBits(fourth.At(2 * k)) | (EvenBits(fourth.At(2 * k + 1)) << 32);
+        if (insideLimit < base) {
+          keep = ~uint64_t{0};
+        } else if (insideLimit - base < 63) {
+          keep |= ~((uint64_t{2} << (insideLimit - base)) - 1);
+        }
+        hits &= keep;
+      }
+      while (hits != 0) {
+        const uint64_t e = base + static_cast<uint64_t>(std::countr_zero(hits));
+        handOff(static_cast<Value>(2 * e));
         hits &= hits - 1;
       }
       if (last - base < 64) break;

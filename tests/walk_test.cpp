@@ -117,6 +117,27 @@ TEST(DenseWalk, MatchesThePlainWalkOnRandomDenseTables) {
   }
 }
 
+TEST(DenseWalk, MatchesThePlainWalkOnOddTables) {
+  // Odd numbers (with or without a 2, with or without a 1) take the even-difference bitmaps.
+  std::mt19937_64 rng(13);
+  for (int round = 0; round < 200; ++round) {
+    std::set<uint64_t> chosen;
+    if (round % 2 == 0) chosen.insert(2);
+    if (round % 3 == 0) chosen.insert(1);
+    const uint64_t span = 20 + rng() % 400;
+    for (uint64_t x = 3; x < span; x += 2) {
+      if (rng() % 3 != 0) chosen.insert(x);
+    }
+    if (*chosen.rbegin() % 2 == 0) continue;
+    const std::vector<uint64_t> values(chosen.begin(), chosen.end());
+    if (values.size() < 3) continue;
+    const auto r = MakeTable<Width64>(values);
+    ASSERT_TRUE(ValueBitmap<Width64>(r.data(), static_cast<int32_t>(values.size())).OddOnly());
+    CompareEngines<Width64>(values, rng, 6);
+    CompareEngines<Width32>(values, rng, 2);
+  }
+}
+
 TEST(DenseWalk, MatchesThePlainWalkOnSymmetricRuns) {
   // Runs of equally spaced values make long chains of common differences.
   std::mt19937_64 rng(3);
