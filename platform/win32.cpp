@@ -68,6 +68,12 @@ bool WriteAll(HANDLE handle, const char* data, int64_t size) {
   return true;
 }
 
+int CountLineFeeds(std::string_view bytes) {
+  int count = 0;
+  for (const char c : bytes) count += c == '\n' ? 1 : 0;
+  return count;
+}
+
 bool IsConsole(HANDLE handle) {
   DWORD mode = 0;
   return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode);
@@ -130,10 +136,6 @@ class Win32Platform final : public Platform {
     in_ = GetStdHandle(STD_INPUT_HANDLE);
     outConsole_ = IsConsole(out_);
     inConsole_ = IsConsole(in_);
-    if (outConsole_) {
-      CONSOLE_SCREEN_BUFFER_INFO info{};
-      if (GetConsoleScreenBufferInfo(out_, &info)) startRow_ = info.dwCursorPosition.Y;
-    }
   }
 
   void WriteOut(std::string_view bytes) override {
@@ -142,6 +144,7 @@ class Win32Platform final : public Platform {
       WriteAll(out_, bytes.data(), static_cast<int64_t>(bytes.size()));
       return;
     }
+    row_ += CountLineFeeds(bytes);
     // A byte that is not code page 932 is shown as the console's replacement character.
     std::wstring wide;
     ToWide(bytes, wide, 0);
@@ -183,19 +186,29 @@ class Win32Platform final : public Platform {
     return false;
   }
 
+  // The cursor is moved relative to the row on which it stands, which is known as the number of
+  // lines printed and typed since the start. Absolute buffer rows would go wrong as soon as the
+  // buffer scrolls: in a window whose buffer is full, or in a terminal whose console buffer is
+  // just the visible window.
   void MoveCursor(int column, int row) override {
     if (!outConsole_ || column < 0 || row < 0) return;
+    if (row > row_) {
+      // Line feeds scroll the buffer when the row lies below its last line.
+      const std::wstring feeds(static_cast<size_t>(row - row_), L'\n');
+      DWORD written = 0;
+      WriteConsoleW(out_, feeds.data(), static_cast<DWORD>(feeds.size()), &written, nullptr);
+      row_ = row;
+    }
     CONSOLE_SCREEN_BUFFER_INFO info{};
     if (!GetConsoleScreenBufferInfo(out_, &info)) return;
-    // Rows beyond the screen buffer stay on its last row rather than being lost.
-    int64_t y = int64_t{startRow_} + row;
-    if (y >= info.dwSize.Y) y = info.dwSize.Y - 1;
-    int x = column;
-    if (x >= info.dwSize.X) x = info.dwSize.X - 1;
+    int y = info.dwCursorPosition.Y - (row_ - row);
+    if (y < 0) y = 0;
+    const int x = column < info.dwSize.X ? column : info.dwSize.X - 1;
     COORD position{};
     position.X = static_cast<SHORT>(x);
     position.Y = static_cast<SHORT>(y);
     SetConsoleCursorPosition(out_, position);
+    row_ = row;
   }
 
   std::unique_ptr<FileHandle> OpenRead(const std::string& name) override {
@@ -324,6 +337,8 @@ class Win32Platform final : public Platform {
       if (typed.front() == L'\x1A') return false;
       buffer_ = ToCodePage(typed);
       pos_ = 0;
+      // The console echoes the typed line end: the cursor is on the next row.
+      if (outConsole_) row_ += CountLineFeeds(buffer_);
       return true;
     }
     char chunk[4096];
@@ -339,7 +354,7 @@ class Win32Platform final : public Platform {
   HANDLE in_ = nullptr;
   bool outConsole_ = false;
   bool inConsole_ = false;
-  int startRow_ = 0;
+  int row_ = 0;  // the cursor's row, counted from the row on which the program started
   std::string buffer_;
   size_t pos_ = 0;
   bool eof_ = false;
