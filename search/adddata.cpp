@@ -1,13 +1,145 @@
 // Merging a user's file of ascending numbers into the table.
-// (Filled in with the number table; for now nothing is added.)
+#include <string>
+#include <vector>
+
+#include "console/console.h"
+#include "console/numtext.h"
+#include "platform/platform.h"
 #include "search/instantiate.h"
 #include "search/phases.h"
 
 namespace kv {
+namespace {
+
+constexpr const char* kNotAddedFile = "_NOTAddData.txt";
+// The input is scanned block by block, so a file of any size needs only this much memory.
+constexpr int64_t kBlockBytes = 1 << 20;
 
 template <typename W>
-int16_t AddData(SearchState<W>&) {
-  return 0;
+class Merger {
+ public:
+  explicit Merger(SearchState<W>& s) : s_(s) {}
+
+  // One byte of the input; the byte 0 after the last one ends a number that runs to the end.
+  void Scan(char c) {
+    if (c >= '0' && c <= '9') {
+      // Digits on the ignored rest of a line are dropped anyway.
+      if (!skip_) digits_ += c;
+      return;
+    }
+    if (skip_) {
+      if (c == '\n') skip_ = false;
+    } else if (!digits_.empty()) {
+      Merge();
+      if (c != '\n') skip_ = true;
+    }
+    digits_.clear();
+  }
+
+  int64_t skipped() const { return skipped_; }
+
+ private:
+  void Merge() {
+    // Judged by exact value, so that neither length nor leading zeros fool the range check.
+    if (DigitsAbove(digits_, W::kLimit)) OutOfRange();
+    const size_t firstNonZero = digits_.find_first_not_of('0');
+    const auto v = static_cast<typename W::Value>(
+        firstNonZero == std::string::npos
+            ? 0
+            : TextToInteger(std::string_view(digits_).substr(firstNonZero)));
+    NumberTable<W>& t = s_.table;
+    if (t.recordCount == 1 || v > t.ValueAt(t.recordCount - 1)) {
+      if (t.recordCount >= t.maxRecordCount) TableFull();
+      AppendRecord(s_, v);
+    } else {
+      AppendToTextFile(kNotAddedFile, digits_, true);
+      ++skipped_;
+    }
+  }
+
+  [[noreturn]] void OutOfRange() {
+    PrintLine(W::kOutOfRangeLine);
+    PrintLine("-> " + std::string(" ") + digits_);
+    PrintLine(W::kOutOfRangeAdvice);
+    if (s_.table.recordCount == 1) EndRun();
+    SaveMergedAndEnd();
+  }
+
+  [[noreturn]] void TableFull() {
+    PrintLine("データ数が上限(" + RealToText(s_.table.maxRecordCount - 1) +
+              "個)に達したため、これ以上登録できません。");
+    PrintLine("-> " + std::string(" ") + digits_);
+    SaveMergedAndEnd();
+  }
+
+  // The header is brought up to date first, so that the saved table is consistent.
+  [[noreturn]] void SaveMergedAndEnd() {
+    PrintLine("ここまでに登録したものは保存されます。");
+    UpdateHeader(s_);
+    SaveData(s_);
+    EndRun();
+  }
+
+  SearchState<W>& s_;
+  std::string digits_;
+  bool skip_ = false;
+  int64_t skipped_ = 0;
+};
+
+}  // namespace
+
+template <typename W>
+int16_t AddData(SearchState<W>& s) {
+  PrintLine(" ");
+  PrintLine("ソート済みの(追加)データが入ったファイル名を入力し(無ければそのまま) ");
+  std::string answer;
+  InputItems("Enterを押して下さい : ", {&answer});
+  s.consoleRow += 4;
+  if (TextEquals(answer, "")) {
+    PrintLine("");
+    s.consoleRow += 1;
+    return 0;
+  }
+
+  const uint32_t start = Os().TickCount();
+  auto file = Os().OpenRead(answer);
+  if (!file) {
+    PrintLine("ファイルが見つかりませんでした。");
+    s.consoleRow += 1;
+    return 0;
+  }
+  Merger<W> merger(s);
+  std::vector<char> block(static_cast<size_t>(kBlockBytes));
+  bool readFailed = false;
+  for (;;) {
+    const int64_t got = file->Read(block.data(), kBlockBytes);
+    if (got < 0) readFailed = true;
+    if (got <= 0) break;
+    for (int64_t i = 0; i < got; ++i) merger.Scan(block[static_cast<size_t>(i)]);
+  }
+  file->Close();
+  merger.Scan('\0');
+
+  PrintLine(RealToText(static_cast<double>(Os().TickCount() - start)) + " [ms] : AddData");
+  s.consoleRow += 1;
+  if (readFailed) {
+    PrintLine("ファイルを最後まで読み込めませんでした。読み込めた所までを登録します。");
+    s.consoleRow += 1;
+  }
+  if (merger.skipped() > 0) {
+    PrintLine("スキップしたデータが有ります。 " + std::string(kNotAddedFile) + " に出力しました。");
+    s.consoleRow += 1;
+  }
+  int16_t added = 0;
+  if (s.table.recordCount - 1 == s.table.DataCount()) {
+    PrintLine("データは追加されませんでした。");
+  } else {
+    UpdateHeader(s);
+    PrintLine("データの追加が終了しました。");
+    added = 1;
+  }
+  s.consoleRow += 1;
+  return added;
 }
 
 #define KV_INSTANTIATE(W) template int16_t AddData<W>(SearchState<W>&);

@@ -31,7 +31,7 @@ void GrowPendingList(PendingList& list) {
 template <typename W>
 void WriteResultLine(SearchState<W>&, int32_t, int32_t, typename W::Value) {}
 
-#define KV_INSTANTIATE(W)                                                                   \
+#define KV_INSTANTIATE(W)                                                                    \
   template int32_t FindEntry<W>(const NumberTable<W>&, typename W::Value, int32_t, int32_t); \
   template void ExtendProgression<W>(SearchState<W>&, typename W::Value, int32_t, int32_t,   \
                                      typename W::Value, int32_t, int32_t);                   \

@@ -65,7 +65,7 @@ void RunSearchProgram(SearchState<W>& s) {
   s.sieved.count = 0;
   ReadSievedData(s);
   if (s.sieved.count > 0 && s.sieved.entries[0] <= s.table.Largest()) SaveSievedData(s);
-  if (s.dataAdded == 0) {
+  if (s.dataAdded == 0 && !s.table.needsSave) {
     Os().Copy(W::kTableFile, W::kOldTableFile);
   } else {
     SaveData(s);

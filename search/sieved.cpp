@@ -1,22 +1,132 @@
 // The sieved list: loading, trimming and the query that rules out values beyond the table.
-// (Filled in with the number table; for now there is no list.)
+#include <algorithm>
+#include <limits>
+#include <string>
+#include <string_view>
+
+#include "console/console.h"
+#include "console/numtext.h"
+#include "platform/fileutil.h"
+#include "platform/platform.h"
 #include "search/instantiate.h"
 #include "search/phases.h"
 
 namespace kv {
+namespace {
 
+// A list of fewer than two entries has no range end; it reads as 0, as a short file leaves it.
 template <typename W>
-void ReadSievedData(SearchState<W>&) {}
-template <typename W>
-void SaveSievedData(SearchState<W>&) {}
-template <typename W>
-bool isRuledOut(const SievedList<W>&, typename W::Value) {
-  return false;
+typename W::Value EntryOrZero(const SievedList<W>& list, uint32_t index) {
+  return index < list.count && index < list.entries.size() ? list.entries[index] : 0;
 }
 
-#define KV_INSTANTIATE(W)                                   \
-  template void ReadSievedData<W>(SearchState<W>&);         \
-  template void SaveSievedData<W>(SearchState<W>&);         \
+// Drops the candidates below the new range start (entry 0), keeping the rest in order.
+template <typename W>
+void trimSievedList(SievedList<W>& list) {
+  auto& e = list.entries;
+  const typename W::Value start = e[0];
+  if (e[2] >= start) return;
+  if (e[list.count - 1] < start) {
+    list.count = 0;
+    return;
+  }
+  // First index whose entry is at or above the start; entry[lo] < start <= entry[hi].
+  uint32_t lo = 2;
+  uint32_t hi = list.count - 1;
+  while (hi > lo + 1) {
+    const uint32_t mid = lo + (hi - lo) / 2;
+    if (e[mid] > start) {
+      hi = mid;
+    } else if (e[mid] == start) {
+      hi = mid;
+      break;
+    } else {
+      lo = mid;
+    }
+  }
+  std::move(e.begin() + hi, e.begin() + list.count, e.begin() + 2);
+  list.count = 2 + (list.count - hi);
+}
+
+}  // namespace
+
+template <typename W>
+void ReadSievedData(SearchState<W>& s) {
+  using Value = typename W::Value;
+  SievedList<W>& list = s.sieved;
+  auto file = Os().OpenRead(W::kSievedFile);
+  const int64_t size = file ? file->Size() : -1;
+  const int64_t count = size < 0 ? 0 : size / static_cast<int64_t>(sizeof(Value));
+  if (!file || size < 0 || count > std::numeric_limits<uint32_t>::max()) {
+    if (file) file->Close();
+    PrintLine("篩い掛けデータは確認できませんでした。");
+    s.consoleRow += 1;
+    return;
+  }
+  // Spare room behind the entries keeps the range ends readable in a file of fewer than two.
+  const size_t spare = 1000 / sizeof(Value);
+  const size_t room = static_cast<size_t>(count) + spare;
+  if (list.entries.size() < room) list.entries.resize(room, 0);
+  const int64_t bytes = count * static_cast<int64_t>(sizeof(Value));
+  const int64_t got = bytes == 0 ? 0 : file->Read(list.entries.data(), bytes);
+  file->Close();
+  if (got != bytes) {
+    // A list read only in part could rule out values that are in fact candidates.
+    std::fill(list.entries.begin(), list.entries.end(), Value{0});
+    list.count = 0;
+    PrintLine("篩い掛けデータは確認できませんでした。");
+    s.consoleRow += 1;
+    return;
+  }
+  list.count = static_cast<uint32_t>(count);
+  PrintLine("篩い掛けデータを読み込みました。 データ範囲= " + IntegerToText(list.entries[0]) +
+            " - " + IntegerToText(list.entries[1]));
+  s.consoleRow += 1;
+}
+
+template <typename W>
+bool isRuledOut(const SievedList<W>& list, typename W::Value v) {
+  if (list.count == 0) return false;
+  if (v < EntryOrZero(list, 0) || v > EntryOrZero(list, 1)) return false;
+  // Bisection over the candidates, entries 2 to count - 1.
+  int64_t lo = 2;
+  int64_t hi = static_cast<int64_t>(list.count) - 1;
+  while (lo <= hi) {
+    const int64_t mid = (lo + hi) / 2;
+    const auto e = list.entries[static_cast<size_t>(mid)];
+    if (e > v) {
+      hi = mid - 1;
+    } else if (e == v) {
+      return false;
+    } else {
+      lo = mid + 1;
+    }
+  }
+  return true;
+}
+
+template <typename W>
+void SaveSievedData(SearchState<W>& s) {
+  using Value = typename W::Value;
+  SievedList<W>& list = s.sieved;
+  const uint32_t start = Os().TickCount();
+  list.entries[0] = static_cast<Value>(s.table.Largest() + 1);
+  if (list.count > 2) trimSievedList(list);
+
+  // The trimmed list replaces the old file only once it is complete on disk.
+  const std::string_view content(reinterpret_cast<const char*>(list.entries.data()),
+                                 static_cast<size_t>(list.count) * sizeof(Value));
+  if (!ReplaceFileSafely(W::kSievedFile, W::kTempSievedFile, content)) {
+    PrintLine("篩い掛けファイルの書き込みに失敗しました。強制終了します。");
+    EndRun();
+  }
+  PrintLine(RealToText(static_cast<double>(Os().TickCount() - start)) + " [ms] : SaveSievedData");
+  s.consoleRow += 1;
+}
+
+#define KV_INSTANTIATE(W)                           \
+  template void ReadSievedData<W>(SearchState<W>&); \
+  template void SaveSievedData<W>(SearchState<W>&); \
   template bool isRuledOut<W>(const SievedList<W>&, typename W::Value);
 KV_FOR_BOTH_WIDTHS(KV_INSTANTIATE)
 

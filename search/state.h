@@ -31,6 +31,12 @@ struct NumberTable {
   std::vector<TableRecord<W>> records;
   int32_t recordCount = 0;
   int32_t freeSlots = 0;
+  // Set by ReadData when the table in memory is ahead of its file (a checkpoint was laid over
+  // it, or a header left behind was repaired): the run then saves it even if nothing is added.
+  bool needsSave = false;
+  // Largest recordCount that AddData may reach; every cursor (up to N + 1) must fit 32 bits.
+  // Lowered by tests.
+  int32_t maxRecordCount = 2147483647;
 
   typename W::Value Largest() const { return records[0].value; }
   int32_t DataCount() const { return records[0].lowerCursor; }

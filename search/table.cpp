@@ -1,28 +1,251 @@
 // Number table files: loading with the checkpoint overlay, appending, saving, checkpoints.
-// (Filled in with the number table; for now nothing is loaded or saved.)
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "console/console.h"
+#include "console/numtext.h"
+#include "platform/platform.h"
 #include "search/instantiate.h"
 #include "search/phases.h"
 
 namespace kv {
+namespace {
+
+constexpr int32_t kGrowthStep = 50000;
 
 template <typename W>
-int16_t ReadData(SearchState<W>&) {
-  return 0;
+constexpr int64_t kRecordBytes = static_cast<int64_t>(sizeof(TableRecord<W>));
+
+template <typename W>
+bool SameRecord(const TableRecord<W>& a, const TableRecord<W>& b) {
+  return a.value == b.value && a.lowerCursor == b.lowerCursor && a.upperCursor == b.upperCursor;
 }
-template <typename W>
-void AppendRecord(SearchState<W>&, typename W::Value) {}
-template <typename W>
-void UpdateHeader(SearchState<W>&) {}
-template <typename W>
-void SaveData(SearchState<W>&) {}
-template <typename W>
-void SaveHalfData(SearchState<W>&, int32_t, int32_t) {}
 
-#define KV_INSTANTIATE(W)                                                    \
-  template int16_t ReadData<W>(SearchState<W>&);                             \
-  template void AppendRecord<W>(SearchState<W>&, typename W::Value);         \
-  template void UpdateHeader<W>(SearchState<W>&);                            \
-  template void SaveData<W>(SearchState<W>&);                                \
+// Reads exactly `bytes` bytes at `offset` into `target`.
+bool ReadAt(FileHandle& file, int64_t offset, void* target, int64_t bytes) {
+  if (bytes == 0) return true;
+  if (!file.SeekTo(offset)) return false;
+  return file.Read(target, bytes) == bytes;
+}
+
+// What the search relies on, checked once after loading so that no later index can leave the
+// table. A header that still describes a shorter prefix of the records (left by an older run
+// stopped while adding data) is brought up to date.
+enum class TableFault { kNone, kOrder, kRange, kCursor, kHeader };
+
+template <typename W>
+TableFault CheckTable(NumberTable<W>& t, int32_t& badIndex) {
+  const int32_t n = t.recordCount - 1;
+  const int64_t cursorLimit = static_cast<int64_t>(n) + 1;
+  for (int32_t i = 1; i <= n; ++i) {
+    const TableRecord<W>& r = t.records[static_cast<size_t>(i)];
+    badIndex = i;
+    if (r.value > W::kLimit) return TableFault::kRange;
+    if (i > 1 && r.value <= t.records[static_cast<size_t>(i) - 1].value) return TableFault::kOrder;
+    if (r.lowerCursor < 0 || r.lowerCursor > cursorLimit || r.upperCursor < 0 ||
+        r.upperCursor > cursorLimit) {
+      return TableFault::kCursor;
+    }
+  }
+  badIndex = 0;
+  const int32_t count = t.DataCount();
+  if (count < 0 || count > n) return TableFault::kHeader;
+  const typename W::Value expected = count == 0 ? 0 : t.ValueAt(count);
+  if (t.Largest() != expected) return TableFault::kHeader;
+  if (count < n) {
+    t.records[0].value = t.ValueAt(n);
+    t.records[0].lowerCursor = n;
+    t.needsSave = true;
+  }
+  return TableFault::kNone;
+}
+
+[[noreturn]] void RefuseTable(const std::string& file, TableFault fault, int32_t index) {
+  PrintLine(file + " の内容が壊れているため使用できません。");
+  const std::string where = "レコード番号 " + RealToText(index) + " : ";
+  switch (fault) {
+    case TableFault::kOrder:
+      PrintLine(where + "データが昇順に並んでいません。");
+      break;
+    case TableFault::kRange:
+      PrintLine(where + "データが使用可能範囲を超えています。");
+      break;
+    case TableFault::kCursor:
+      PrintLine(where + "探索位置がデータの範囲外です。");
+      break;
+    default:
+      PrintLine("先頭レコードのデータ数・最大値がデータと一致しません。");
+      break;
+  }
+  PrintLine("ファイルを確認してから再度実行して下さい。");
+  EndRun();
+}
+
+[[noreturn]] void ReadFailed(const std::string& file) {
+  PrintLine(file + " の読み込みに失敗しました。");
+  EndRun();
+}
+
+[[noreturn]] void TooLarge(const std::string& file) {
+  PrintLine(file + " はデータ数が上限を超えているため使用できません。");
+  EndRun();
+}
+
+}  // namespace
+
+template <typename W>
+int16_t ReadData(SearchState<W>& s) {
+  constexpr int64_t R = kRecordBytes<W>;
+  NumberTable<W>& t = s.table;
+  const uint32_t start = Os().TickCount();
+
+  auto table = Os().OpenRead(W::kTableFile);
+  if (!table) {
+    PrintLine("データを取得できませんでした。新規作成します。");
+    s.consoleRow += 1;
+    t.recordCount = 1;
+    return 0;
+  }
+  const int64_t tableSize = table->Size();
+  if (tableSize < 0) ReadFailed(W::kTableFile);
+  const int64_t tableBytes = tableSize / R * R;
+  // The records hold cursors up to N + 1, so the table can never reach 2^31 records.
+  if (tableBytes / R > t.maxRecordCount) TooLarge(W::kTableFile);
+
+  TableRecord<W> tableHeader{0, 0, 0};
+  if (tableBytes >= R && !ReadAt(*table, 0, &tableHeader, R)) ReadFailed(W::kTableFile);
+
+  // The checkpoint is the updated prefix of the table it was started from; one that began from
+  // another table state would put stale records in place of good ones.
+  int64_t halfBytes = 0;
+  std::unique_ptr<FileHandle> half = Os().OpenRead(W::kHalfFile);
+  if (half) {
+    const int64_t halfSize = half->Size();
+    halfBytes = halfSize < 0 ? 0 : halfSize / R * R;
+    TableRecord<W> halfHeader{0, 0, 0};
+    const bool matches = halfBytes >= R && tableBytes >= R && halfBytes / R <= t.maxRecordCount &&
+                         ReadAt(*half, 0, &halfHeader, R) && SameRecord(halfHeader, tableHeader);
+    if (matches) {
+      PrintLine("中途データを発見したので使用します。");
+    } else {
+      PrintLine("中途データが現在のデータと一致しないため使用しません。");
+      half->Close();
+      half.reset();
+      halfBytes = 0;
+    }
+    s.consoleRow += 1;
+  }
+  const int64_t fullBytes = halfBytes > tableBytes ? halfBytes : tableBytes;
+
+  // Room for every record loaded plus one free slot; a file too short to hold even the header
+  // is taken as an empty table.
+  const int64_t loaded = fullBytes / R;
+  t.recordCount = loaded > 0 ? static_cast<int32_t>(loaded) : 1;
+  t.records.assign(static_cast<size_t>(t.recordCount) + 1, TableRecord<W>{0, 0, 0});
+  char* buffer = reinterpret_cast<char*>(t.records.data());
+  if (half) {
+    if (!ReadAt(*half, 0, buffer, halfBytes)) ReadFailed(W::kHalfFile);
+    half->Close();
+    t.needsSave = true;
+  }
+  if (tableBytes > halfBytes &&
+      !ReadAt(*table, halfBytes, buffer + halfBytes, tableBytes - halfBytes)) {
+    ReadFailed(W::kTableFile);
+  }
+  table->Close();
+
+  int32_t badIndex = 0;
+  const TableFault fault = CheckTable(t, badIndex);
+  if (fault != TableFault::kNone) {
+    const bool fromHalf = badIndex > 0 && static_cast<int64_t>(badIndex) < halfBytes / R;
+    RefuseTable(fromHalf ? W::kHalfFile : W::kTableFile, fault, badIndex);
+  }
+
+  PrintLine(RealToText(static_cast<double>(Os().TickCount() - start)) + " [ms] : ReadData");
+  s.consoleRow += 1;
+  PrintLine("データを読み込みました。 データ最大値= " + IntegerToText(t.Largest()));
+  s.consoleRow += 1;
+  return 1;
+}
+
+template <typename W>
+void AppendRecord(SearchState<W>& s, typename W::Value value) {
+  NumberTable<W>& t = s.table;
+  const int32_t i = t.recordCount;
+  t.records[static_cast<size_t>(i)] = TableRecord<W>{value, i - 1, i + 1};
+  t.recordCount = i + 1;
+  t.freeSlots -= 1;
+  if (t.freeSlots < 1) {
+    t.records.resize(static_cast<size_t>(t.recordCount) + kGrowthStep);
+    t.freeSlots = kGrowthStep;
+  }
+}
+
+template <typename W>
+void UpdateHeader(SearchState<W>& s) {
+  NumberTable<W>& t = s.table;
+  t.records[0].value = t.ValueAt(t.recordCount - 1);
+  t.records[0].lowerCursor = t.recordCount - 1;
+}
+
+template <typename W>
+void SaveData(SearchState<W>& s) {
+  const NumberTable<W>& t = s.table;
+  const uint32_t start = Os().TickCount();
+  const int64_t bytes = static_cast<int64_t>(t.recordCount) * kRecordBytes<W>;
+
+  // The new table is complete on disk before the old one is moved aside, so a failure leaves
+  // the user's files as they were.
+  bool written = false;
+  if (auto file = Os().Create(W::kTempTableFile)) {
+    written = file->Write(t.records.data(), bytes);
+    written = written && file->Sync();
+    written = file->Close() && written;
+  }
+  if (!written) {
+    Os().Remove(W::kTempTableFile);
+    PrintLine("ファイルの書き込みに失敗しました。強制終了します。");
+    ExitNow();
+  }
+  Os().Remove(W::kOldTableFile);
+  const bool movedAside = Os().Rename(W::kTableFile, W::kOldTableFile);
+  if (!Os().Rename(W::kTempTableFile, W::kTableFile)) {
+    if (movedAside) Os().Rename(W::kOldTableFile, W::kTableFile);
+    Os().Remove(W::kTempTableFile);
+    PrintLine("ファイルの書き込みに失敗しました。強制終了します。");
+    ExitNow();
+  }
+  Os().Remove(W::kHalfFile);
+
+  PrintLine(RealToText(static_cast<double>(Os().TickCount() - start)) + " [ms] : SaveData");
+  s.consoleRow += 1;
+}
+
+template <typename W>
+void SaveHalfData(SearchState<W>& s, int32_t first, int32_t count) {
+  // The header call begins a new checkpoint; any earlier one has been merged by ReadData.
+  std::unique_ptr<FileHandle> file =
+      first == 0 ? Os().Create(W::kHalfFile) : Os().OpenAppend(W::kHalfFile);
+  bool ok = file != nullptr;
+  if (ok && first != 0) ok = file->SeekEnd();
+  if (ok) {
+    ok = file->Write(&s.table.records[static_cast<size_t>(first)],
+                     static_cast<int64_t>(count) * kRecordBytes<W>);
+  }
+  if (file) ok = file->Close() && ok;
+  // A checkpoint that silently lost records would be laid over the table by the next run.
+  if (!ok) {
+    PrintLine(std::string(W::kHalfFile) + " ファイルの書き込みに失敗しました。強制終了します。");
+    ExitNow();
+  }
+}
+
+#define KV_INSTANTIATE(W)                                            \
+  template int16_t ReadData<W>(SearchState<W>&);                     \
+  template void AppendRecord<W>(SearchState<W>&, typename W::Value); \
+  template void UpdateHeader<W>(SearchState<W>&);                    \
+  template void SaveData<W>(SearchState<W>&);                        \
   template void SaveHalfData<W>(SearchState<W>&, int32_t, int32_t);
 KV_FOR_BOTH_WIDTHS(KV_INSTANTIATE)
 
