@@ -21,7 +21,7 @@ primes() {  # primes in [$1, $2), one per line
 mkdir "$work/input"
 primes 0 3000 >"$work/input/primes1.txt"
 primes 3000 6000 | sed 's/$/\r/' >"$work/input/primes2.txt"  # CR LF lines as from Windows
-{ echo "7000:P:0:2:257"; primes 6000 7000 | sed 's/$/ 1/'; } >"$work/input/sieve.txt"
+{ echo "8000:P:0:2:257"; primes 4000 8000 | sed "s/$/ 1/"; } >"$work/input/sieve.txt"
 
 # Program and typed answers of each step, in order.
 steps=(
@@ -29,6 +29,7 @@ steps=(
   "Kolvex|primes1.txt\n4\n\n"
   "Kolvex|primes2.txt\n3\n\n"
   "kvconvert|2\n\n"
+  "kvimport|2\nsieve.txt\n\n\n\n"
   "Kolvex32|\n4\n\n"
   "kvconvert|1\n\n"
   "Kolvex|\n5\n\n"
@@ -57,9 +58,14 @@ run_variant() {  # name, then one letter per step: L (Linux) or W (Windows)
   done
 }
 
-run_variant linux LLLLLLL
+pattern() {  # one build letter per step, alternating between $1 and $2
+  local i out=""
+  for ((i = 0; i < ${#steps[@]}; i++)); do out+=$([[ $((i % 2)) == 0 ]] && echo "$1" || echo "$2"); done
+  echo "$out"
+}
+run_variant linux "$(pattern L L)"
 failed=0
-for variant in windows:WWWWWWW mixed1:WLWLWLW mixed2:LWLWLWL; do
+for variant in "windows:$(pattern W W)" "mixed1:$(pattern W L)" "mixed2:$(pattern L W)"; do
   name=${variant%%:*}
   run_variant "$name" "${variant#*:}"
   if ! diff -r "$work/linux" "$work/$name" >/dev/null; then
