@@ -33,6 +33,7 @@ cmake -S . -B "$dir" "${toolchain[@]}" -DCMAKE_BUILD_TYPE=Release -DKV_WERROR=ON
 cmake --build "$dir" -j "$jobs"
 
 # One server for every Wine process of this script: each start is then much quicker.
+mkdir -p "$WINEPREFIX"
 wineserver -k >/dev/null 2>&1 || true
 wineserver -p
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
