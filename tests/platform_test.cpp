@@ -140,5 +140,24 @@ TEST_F(NativeFiles, NamesAreCodePage932) {
   EXPECT_FALSE(os_.Exists(name));
 }
 
+// Standard input of the real program: one line per answer, LF ends it and one CR before the LF
+// goes with it, a last line without LF still counts. kvconvert converts only on the answer "2".
+TEST(NativeInput, PipedAnswersAreReadLineByLine) {
+  std::string table;
+  for (const uint64_t value : {7u, 2u, 7u})
+    table += kvtest::LE<uint64_t>(value) + std::string(8, '\0');
+  struct Case {
+    const char* input;
+    bool converts;
+  };
+  for (const Case& c :
+       {Case{"2\n\n", true}, Case{"2\r\n\r\n", true}, Case{"2", true}, Case{"2\r", true},
+        Case{"\n2\n", false}, Case{"2\r\r\n", false}, Case{"", false}}) {
+    const auto run = kvtest::RunExecutable(KV_CONVERT_EXE, c.input, {{"_APData.dat", table}});
+    EXPECT_EQ(run.exitCode, 0) << c.input;
+    EXPECT_EQ(run.files.count("_APData32.dat"), c.converts ? 1u : 0u) << c.input;
+  }
+}
+
 }  // namespace
 }  // namespace kv
