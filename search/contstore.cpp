@@ -14,6 +14,7 @@ namespace {
 constexpr const char* kStoreFile = "_ContData.dat";
 constexpr const char* kInspectionFile = "_ContData_insp.txt";
 constexpr int64_t kHeaderBytes = 12;
+constexpr size_t kPieceBytes = 1 << 20;
 
 [[noreturn]] void StoreFailed() {
   PrintLine("ContData.txt の変換中にファイル書き込みに失敗しました。");
@@ -38,16 +39,28 @@ void SaveContData(SearchState<W>& s) {
   }
 
   PendingList& list = s.pending;
-  std::vector<unsigned char> bytes;
-  bytes.reserve(static_cast<size_t>(kHeaderBytes) + 8 * static_cast<size_t>(list.pendingCount));
-  auto add = [&bytes](int32_t entry) {
-    unsigned char le[4];
-    StoreLE<uint32_t>(le, static_cast<uint32_t>(entry));
-    bytes.insert(bytes.end(), le, le + 4);
+  // The batch goes out in pieces of a fixed size, so that a flush of any number of items needs
+  // no more memory than that.
+  std::vector<unsigned char> bytes(kPieceBytes);
+  size_t used = 0;
+  int64_t writeAt = 0;
+  bool ok = true;
+  bool positioned = false;
+  auto writePiece = [&]() {
+    if (!positioned) {
+      ok = ok && file->SeekTo(writeAt);
+      positioned = true;
+    }
+    ok = ok && file->Write(bytes.data(), static_cast<int64_t>(used));
+    used = 0;
+  };
+  auto add = [&](int32_t entry) {
+    if (used + 4 > bytes.size()) writePiece();
+    StoreLE<uint32_t>(bytes.data() + used, static_cast<uint32_t>(entry));
+    used += 4;
   };
   // A batch goes after the last whole entry: the torn tail of a write that was cut short must
   // not shift every entry written after it. A torn header is written again.
-  int64_t writeAt = 0;
   if (size < kHeaderBytes) {
     add(-20);
     add(static_cast<int32_t>(static_cast<uint32_t>(s.table.DataCount()) + 1U));
@@ -90,8 +103,7 @@ void SaveContData(SearchState<W>& s) {
   }
   if (!text.empty()) AppendToTextFile(kInspectionFile, text, false);
 
-  bool ok = file->SeekTo(writeAt);
-  ok = ok && file->Write(bytes.data(), static_cast<int64_t>(bytes.size()));
+  writePiece();
   ok = file->Close() && ok;
   if (!ok) StoreFailed();
   list.pendingCount = 0;

@@ -175,3 +175,32 @@ TYPED_TEST(ContStore, CollectedResultLinesGoOutBeforeTheStore) {
 
 }  // namespace
 }  // namespace kv
+
+namespace kv {
+namespace {
+
+TEST(ContStoreLarge, BatchLargerThanOneWritePieceKeepsEveryEntryInOrder) {
+  // 600000 items make a batch of several megabytes, written in pieces.
+  std::vector<Width64::Value> values;
+  for (uint64_t v = 1; v <= 2000; ++v) values.push_back(v);
+  auto state = kvtest::MakeState<Width64>(values, 20);
+  state.pending.entries.clear();
+  std::string expected = LE<int32_t>(-20) + LE<int32_t>(2001) + LE<int32_t>(0);
+  int32_t previous = 0;
+  for (int32_t k = 0; k < 600000; ++k) {
+    const int32_t second = 2 + k / 7 % 1900;
+    const int32_t first = 1 + k % (second - 1);
+    state.pending.entries.push_back({first, second, 3});
+    if (second != previous) expected += LE<int32_t>(-second);
+    previous = second;
+    expected += LE<int32_t>(first);
+  }
+  state.pending.pendingCount = 600000;
+  state.pending.pendingCapacity = 600000;
+  FakePlatform fake;
+  const auto run = kvtest::RunInProcess([&state] { SaveContData(state); }, fake);
+  EXPECT_EQ(run.files.at("_ContData.dat"), expected);
+}
+
+}  // namespace
+}  // namespace kv
