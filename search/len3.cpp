@@ -273,7 +273,21 @@ class Len3Walker {
         GrowPendingList(s_.pending);
       }
       if (out.check) ProgressCheck(out.line, out.lowerPass);
+      // Between two displays the work found is held in memory; past a fixed amount it goes to
+      // the files at once, with the checkpoint that covers it. A line's continuations share
+      // one group of the store, so a flush at a line's end leaves the store's bytes as they
+      // would have been.
+      if (s_.pending.pendingCount >= s_.heldPendingLimit ||
+          HeldResultBytes() >= s_.heldResultBytesLimit) {
+        WriteCheckpoint(out.line);
+      }
     }
+  }
+
+  size_t HeldResultBytes() const {
+    size_t bytes = 0;
+    for (const std::string& lines : s_.resultLines) bytes += lines.size();
+    return bytes;
   }
 
   void ProgressCheck(int32_t i, bool lowerPass) {

@@ -85,6 +85,10 @@ struct SearchState {
   // Searches with the plain one-line-at-a-time engine that the fast engines are checked
   // against, on one thread.
   bool referenceEngine = false;
+  // The fast engines write what they found to the files, with a checkpoint, once this many
+  // continuations or bytes of result lines are held in memory.
+  int32_t heldPendingLimit = 1 << 20;
+  size_t heldResultBytesLimit = size_t{32} << 20;
 };
 
 }  // namespace kv

@@ -36,6 +36,9 @@ void ExpectSameAsReference(const std::vector<std::vector<uint64_t>>& batches, in
     run->state.referenceEngine = e.reference;
     run->state.threadCount = e.threads;
     run->state.minSaveLength = minSave;
+    // Small limits make the fast engines flush between displays.
+    run->state.heldPendingLimit = 7;
+    run->state.heldResultBytesLimit = 300;
     run->fake.tickStep = tickStep;
     runs.push_back(std::move(run));
   }
@@ -182,6 +185,7 @@ void ExpectSameWholeRuns(const std::vector<std::vector<uint64_t>>& batches, int3
       SearchState<W> state;
       state.referenceEngine = engines[k].reference;
       state.threadCount = engines[k].threads;
+      state.heldPendingLimit = 5 + static_cast<int32_t>(b);
       results.push_back(
           kvtest::RunInDirectory([&state] { RunSearchProgram(state); }, fake, dirs[k]->path()));
     }
