@@ -10,7 +10,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -56,7 +58,9 @@ long PeakResidentKb() {
 
 struct Timed {
   double seconds;
+  long peakKb;
   kvtest::Files files;
+  std::map<std::string, uintmax_t> sizes;
   std::string phases;  // the program's own timing lines
 };
 
@@ -73,19 +77,49 @@ std::string TimingLines(const std::string& output) {
   return lines;
 }
 
-Timed RunOnce(const kvtest::Files& input, bool reference, unsigned threads) {
+Timed RunOnce(const kvtest::Files& input, bool reference, unsigned threads, bool keepFiles) {
   kvtest::FakePlatform fake;
   fake.threads = kv::NativePlatform().HardwareThreads();
   fake.input = {"primes.txt", "10", ""};
   kv::SearchState<kv::Width64> state;
   state.referenceEngine = reference;
   state.threadCount = threads;
-  const uint32_t start = kv::NativePlatform().TickCount();
-  auto run = kvtest::RunInProcess([&state] { kv::RunSearchProgram(state); }, fake, input);
-  const uint32_t stop = kv::NativePlatform().TickCount();
-  run.files.erase("primes.txt");
-  return {static_cast<double>(stop - start) / 1000.0, std::move(run.files),
-          TimingLines(run.output)};
+  kvtest::TempDir dir;
+  kvtest::WriteFiles(dir.path(), input);
+  Timed timed{};
+  auto program = [&] {
+    const uint32_t start = kv::NativePlatform().TickCount();
+    try {
+      kv::RunSearchProgram(state);
+    } catch (const kvtest::ExitRequest&) {
+      timed.seconds = static_cast<double>(kv::NativePlatform().TickCount() - start) / 1000.0;
+      timed.peakKb = PeakResidentKb();
+      throw;
+    }
+  };
+  if (keepFiles) {
+    auto run = kvtest::RunInDirectory(program, fake, dir.path());
+    run.files.erase("primes.txt");
+    timed.files = std::move(run.files);
+    timed.phases = TimingLines(run.output);
+  } else {
+    // The files of a large run are not read back: only their sizes are shown.
+    const auto previousDir = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    kv::Platform* previous = kv::SetPlatform(&fake);
+    try {
+      program();
+    } catch (const kvtest::ExitRequest&) {
+    }
+    kv::SetPlatform(previous);
+    std::filesystem::current_path(previousDir);
+    timed.phases = TimingLines(fake.output);
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+      const std::string name = entry.path().filename().string();
+      if (name != "primes.txt") timed.sizes[name] = entry.file_size();
+    }
+  }
+  return timed;
 }
 
 bool SameFiles(const kvtest::Files& a, const kvtest::Files& b) {
@@ -111,27 +145,27 @@ int main(int argc, char** argv) {
               static_cast<unsigned long long>(bound + bound / 2));
   const auto input = InputFiles(bound);
 
-  const Timed fast = RunOnce(input, false, 0);
-  std::printf("  fast engine, %u threads:  %8.2f s\n%s", cores, fast.seconds, fast.phases.c_str());
+  const Timed fast = RunOnce(input, false, 0, !fastOnly);
+  std::printf("  fast engine, %u threads:  %8.2f s   (peak resident size %ld kB)\n%s", cores,
+              fast.seconds, fast.peakKb, fast.phases.c_str());
   if (!fastOnly) {
-    const Timed single = RunOnce(input, false, 1);
+    const Timed single = RunOnce(input, false, 1, true);
     std::printf("  fast engine, 1 thread:   %8.2f s   (%u threads: %.2fx faster)\n", single.seconds,
                 cores, single.seconds / fast.seconds);
-    const Timed reference = RunOnce(input, true, 1);
+    const Timed reference = RunOnce(input, true, 1, true);
     std::printf("  reference engine:        %8.2f s   (fast engine: %.1fx faster)\n",
                 reference.seconds, reference.seconds / fast.seconds);
     const bool same =
         SameFiles(reference.files, fast.files) && SameFiles(reference.files, single.files);
-    std::printf("  files: %s\n", same ? "the same" : "DIFFERENT");
+    std::printf("  files: %s\n", same ? "the same, byte for byte" : "DIFFERENT");
     if (!same) return 1;
-  }
-  std::printf("  result files:");
-  for (const auto& [name, content] : fast.files) {
-    if (name.rfind("_L", 0) == 0) {
-      std::printf(" %s(%lld)", name.c_str(),
-                  static_cast<long long>(std::count(content.begin(), content.end(), '\n') - 1));
+    for (const auto& [name, content] : fast.files) {
+      std::printf("  %-24s %12zu bytes\n", name.c_str(), content.size());
+    }
+  } else {
+    for (const auto& [name, size] : fast.sizes) {
+      std::printf("  %-24s %12ju bytes\n", name.c_str(), size);
     }
   }
-  std::printf("\n  peak resident size: %ld kB\n", PeakResidentKb());
   return 0;
 }
