@@ -17,23 +17,12 @@
 #include <vector>
 
 #include "search/phases.h"
-#include "tests/harness.h"
+#include "tests/search_testing.h"
 
 namespace {
 
-std::vector<uint64_t> PrimesBelow(uint64_t limit) {
-  std::vector<bool> composite(limit, false);
-  std::vector<uint64_t> primes;
-  for (uint64_t n = 2; n < limit; ++n) {
-    if (composite[n]) continue;
-    primes.push_back(n);
-    for (uint64_t m = n * n; m < limit; m += n) composite[m] = true;
-  }
-  return primes;
-}
-
 kvtest::Files InputFiles(uint64_t bound) {
-  const auto primes = PrimesBelow(bound + bound / 2 + 1);
+  const auto primes = kvtest::PrimesBelow(bound + bound / 2 + 1);
   std::string numbers;
   std::string sieved = kvtest::LE<uint64_t>(bound + 1) + kvtest::LE<uint64_t>(bound + bound / 2);
   for (uint64_t p : primes) {

@@ -25,7 +25,8 @@ bool ReplaceFileSafely(const std::string& name, const std::string& temp, std::st
 template <typename T>
 inline T LoadLE(const unsigned char* p) {
   T v = 0;
-  for (unsigned i = 0; i < sizeof(T); ++i) v = static_cast<T>(v | (static_cast<T>(p[i]) << (8 * i)));
+  for (unsigned i = 0; i < sizeof(T); ++i)
+    v = static_cast<T>(v | (static_cast<T>(p[i]) << (8 * i)));
   return v;
 }
 template <typename T>

@@ -44,11 +44,11 @@ class Platform {
 
   // Files, by name (code page 932 bytes), relative to the working directory. Every open shares
   // read access with other programs. Each returns null when the file cannot be opened.
-  virtual std::unique_ptr<FileHandle> OpenRead(const std::string& name) = 0;  // existing only
-  virtual std::unique_ptr<FileHandle> Create(const std::string& name) = 0;    // create always
+  virtual std::unique_ptr<FileHandle> OpenRead(const std::string& name) = 0;    // existing only
+  virtual std::unique_ptr<FileHandle> Create(const std::string& name) = 0;      // create always
   virtual std::unique_ptr<FileHandle> OpenAppend(const std::string& name) = 0;  // open always
   virtual bool Exists(const std::string& name) = 0;
-  virtual bool Copy(const std::string& from, const std::string& to) = 0;  // overwrites
+  virtual bool Copy(const std::string& from, const std::string& to) = 0;    // overwrites
   virtual bool Rename(const std::string& from, const std::string& to) = 0;  // replaces
   virtual bool Remove(const std::string& name) = 0;
 

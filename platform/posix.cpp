@@ -18,6 +18,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/linereader.h"
 #include "platform/platform.h"
 
 namespace kv {
@@ -108,38 +109,19 @@ class PosixPlatform final : public Platform {
   }
 
   bool ReadLine(std::string& line) override {
-    line.clear();
-    for (;;) {
-      if (pos_ < buffer_.size()) {
-        const size_t lf = buffer_.find('\n', pos_);
-        if (lf != std::string::npos) {
-          line.append(buffer_, pos_, lf - pos_);
-          pos_ = lf + 1;
-          if (!line.empty() && line.back() == '\r') line.pop_back();
-          // The terminal's echo of Enter has moved the cursor down one row.
-          if (typedLines_) ++row_;
-          return true;
-        }
-        line.append(buffer_, pos_, std::string::npos);
-        pos_ = buffer_.size();
+    const bool got = lines_.Next(line, [](std::string& chunk) {
+      char bytes[4096];
+      for (;;) {
+        const ssize_t n = ::read(STDIN_FILENO, bytes, sizeof bytes);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        chunk.assign(bytes, static_cast<size_t>(n));
+        return true;
       }
-      if (eof_) break;
-      char chunk[4096];
-      const ssize_t n = ::read(STDIN_FILENO, chunk, sizeof chunk);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        eof_ = true;
-        break;
-      }
-      buffer_.assign(chunk, static_cast<size_t>(n));
-      pos_ = 0;
-    }
-    // End of input: a last line without LF is still a line.
-    if (!line.empty()) {
-      if (line.back() == '\r') line.pop_back();
-      return true;
-    }
-    return false;
+    });
+    // The terminal's echo of Enter has moved the cursor down one row.
+    if (got && typedLines_) ++row_;
+    return got;
   }
 
   void MoveCursor(int column, int row) override {
@@ -284,9 +266,7 @@ class PosixPlatform final : public Platform {
   bool typedLines_ = false;
   iconv_t converter_ = reinterpret_cast<iconv_t>(-1);
   int row_ = 0;
-  std::string buffer_;
-  size_t pos_ = 0;
-  bool eof_ = false;
+  LineReader lines_;
 };
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/linereader.h"
 #include "platform/platform.h"
 
 namespace kv {
@@ -160,30 +161,7 @@ class Win32Platform final : public Platform {
   }
 
   bool ReadLine(std::string& line) override {
-    line.clear();
-    for (;;) {
-      if (pos_ < buffer_.size()) {
-        const size_t lf = buffer_.find('\n', pos_);
-        if (lf != std::string::npos) {
-          line.append(buffer_, pos_, lf - pos_);
-          pos_ = lf + 1;
-          if (!line.empty() && line.back() == '\r') line.pop_back();
-          return true;
-        }
-        line.append(buffer_, pos_, std::string::npos);
-        pos_ = buffer_.size();
-      }
-      if (eof_ || !ReadChunk()) {
-        eof_ = true;
-        break;
-      }
-    }
-    // End of input: a last line without LF is still a line.
-    if (!line.empty()) {
-      if (line.back() == '\r') line.pop_back();
-      return true;
-    }
-    return false;
+    return lines_.Next(line, [this](std::string& chunk) { return ReadChunk(chunk); });
   }
 
   // The cursor is moved relative to the row on which it stands, which is known as the number of
@@ -324,29 +302,27 @@ class Win32Platform final : public Platform {
     return std::make_unique<Win32File>(handle);
   }
 
-  // Appends the next piece of standard input to the buffer; false at the end of input.
-  bool ReadChunk() {
+  // Reads the next piece of standard input into `chunk`; false at the end of input.
+  bool ReadChunk(std::string& chunk) {
     if (in_ == nullptr || in_ == INVALID_HANDLE_VALUE) return false;
     if (inConsole_) {
       // A console delivers one typed line per read, in UTF-16.
-      wchar_t chunk[1024];
+      wchar_t typedChars[1024];
       DWORD got = 0;
-      if (!ReadConsoleW(in_, chunk, 1024, &got, nullptr) || got == 0) return false;
-      std::wstring_view typed(chunk, got);
+      if (!ReadConsoleW(in_, typedChars, 1024, &got, nullptr) || got == 0) return false;
+      std::wstring_view typed(typedChars, got);
       // Ctrl+Z at the start of a line ends the console input, as for the other console programs.
       if (typed.front() == L'\x1A') return false;
-      buffer_ = ToCodePage(typed);
-      pos_ = 0;
+      chunk = ToCodePage(typed);
       // The console echoes the typed line end: the cursor is on the next row.
-      if (outConsole_) row_ += CountLineFeeds(buffer_);
+      if (outConsole_) row_ += CountLineFeeds(chunk);
       return true;
     }
-    char chunk[4096];
+    char bytes[4096];
     DWORD got = 0;
     // A closed pipe reports an error rather than zero bytes; both mean the end.
-    if (!ReadFile(in_, chunk, sizeof chunk, &got, nullptr) || got == 0) return false;
-    buffer_.assign(chunk, got);
-    pos_ = 0;
+    if (!ReadFile(in_, bytes, sizeof bytes, &got, nullptr) || got == 0) return false;
+    chunk.assign(bytes, got);
     return true;
   }
 
@@ -355,9 +331,7 @@ class Win32Platform final : public Platform {
   bool outConsole_ = false;
   bool inConsole_ = false;
   int row_ = 0;  // the cursor's row, counted from the row on which the program started
-  std::string buffer_;
-  size_t pos_ = 0;
-  bool eof_ = false;
+  LineReader lines_;
 };
 
 }  // namespace
