@@ -43,7 +43,7 @@ class PosixFile final : public FileHandle {
     if (fd_ >= 0) ::close(fd_);
   }
   int64_t Size() override {
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd_, &st) != 0) return -1;
     return static_cast<int64_t>(st.st_size);
   }
@@ -85,11 +85,12 @@ class PosixPlatform final : public Platform {
  public:
   PosixPlatform() {
     terminal_ = ::isatty(STDOUT_FILENO) == 1;
+    typedLines_ = terminal_ && ::isatty(STDIN_FILENO) == 1;
     if (terminal_) {
       std::setlocale(LC_CTYPE, "");
       const char* codeset = nl_langinfo(CODESET);
-      if (codeset != nullptr && (std::strcmp(codeset, "UTF-8") == 0 ||
-                                 std::strcmp(codeset, "utf8") == 0)) {
+      if (codeset != nullptr &&
+          (std::strcmp(codeset, "UTF-8") == 0 || std::strcmp(codeset, "utf8") == 0)) {
         converter_ = iconv_open("UTF-8", "CP932");
       }
     }
@@ -115,6 +116,8 @@ class PosixPlatform final : public Platform {
           line.append(buffer_, pos_, lf - pos_);
           pos_ = lf + 1;
           if (!line.empty() && line.back() == '\r') line.pop_back();
+          // The terminal's echo of Enter has moved the cursor down one row.
+          if (typedLines_) ++row_;
           return true;
         }
         line.append(buffer_, pos_, std::string::npos);
@@ -164,7 +167,7 @@ class PosixPlatform final : public Platform {
     return Open(name, O_WRONLY | O_CREAT);
   }
   bool Exists(const std::string& name) override {
-    struct stat st{};
+    struct stat st {};
     return ::stat(name.c_str(), &st) == 0;
   }
   bool Copy(const std::string& from, const std::string& to) override {
@@ -189,8 +192,8 @@ class PosixPlatform final : public Platform {
   uint32_t TickCount() override {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
-    const uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000u +
-                        static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+    const uint64_t ms =
+        static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
     return static_cast<uint32_t>(ms);
   }
   void SetIdlePriority() override {
@@ -248,7 +251,7 @@ class PosixPlatform final : public Platform {
     const int fd = ::open(name.c_str(), flags | O_CLOEXEC, 0644);
     if (fd < 0) return nullptr;
     if ((flags & O_ACCMODE) == O_RDONLY) {
-      struct stat st{};
+      struct stat st {};
       if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
         ::close(fd);
         return nullptr;
@@ -278,6 +281,7 @@ class PosixPlatform final : public Platform {
   }
 
   bool terminal_ = false;
+  bool typedLines_ = false;
   iconv_t converter_ = reinterpret_cast<iconv_t>(-1);
   int row_ = 0;
   std::string buffer_;

@@ -36,6 +36,9 @@ class Merger {
     digits_.clear();
   }
 
+  // Forgets a number that a failed read may have cut short.
+  void DropUnfinished() { digits_.clear(); }
+
   int64_t skipped() const { return skipped_; }
 
  private:
@@ -119,6 +122,8 @@ int16_t AddData(SearchState<W>& s) {
     for (int64_t i = 0; i < got; ++i) merger.Scan(block[static_cast<size_t>(i)]);
   }
   file->Close();
+  // After a failed read the digits collected last may be only the front of a number.
+  if (readFailed) merger.DropUnfinished();
   merger.Scan('\0');
 
   PrintLine(RealToText(static_cast<double>(Os().TickCount() - start)) + " [ms] : AddData");

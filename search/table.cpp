@@ -230,8 +230,7 @@ void SaveHalfData(SearchState<W>& s, int32_t first, int32_t count) {
   bool ok = file != nullptr;
   if (ok && first != 0) ok = file->SeekEnd();
   if (ok) {
-    ok = file->Write(&s.table.records[static_cast<size_t>(first)],
-                     static_cast<int64_t>(count) * kRecordBytes<W>);
+    ok = file->Write(s.table.records.data() + first, static_cast<int64_t>(count) * kRecordBytes<W>);
   }
   if (file) ok = file->Close() && ok;
   // A checkpoint that silently lost records would be laid over the table by the next run.

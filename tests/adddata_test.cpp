@@ -2,6 +2,8 @@
 // as skipped, and the stops when a number or the table exceeds its limit, for both widths.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -205,6 +207,65 @@ TYPED_TEST(Adding, LargeFileIsReadWholeAcrossBlocks) {
   EXPECT_EQ(this->Table(), FreshTable<W>(values));
   EXPECT_EQ(this->state.table.records.size(),
             static_cast<size_t>(this->state.table.recordCount + this->state.table.freeSlots));
+}
+
+}  // namespace
+}  // namespace kv
+
+namespace kv {
+namespace {
+
+// Serves the first `limit` bytes of a file, then fails the read.
+class BrokenReadPlatform : public kvtest::FakePlatform {
+ public:
+  explicit BrokenReadPlatform(int64_t limit) : limit_(limit) {}
+  std::unique_ptr<FileHandle> OpenRead(const std::string& name) override {
+    auto inner = native().OpenRead(name);
+    if (!inner || name != "in.txt") return inner;
+    return std::make_unique<Broken>(std::move(inner), limit_);
+  }
+
+ private:
+  class Broken : public FileHandle {
+   public:
+    Broken(std::unique_ptr<FileHandle> inner, int64_t limit)
+        : inner_(std::move(inner)), left_(limit) {}
+    int64_t Size() override { return inner_->Size(); }
+    bool SeekEnd() override { return inner_->SeekEnd(); }
+    bool SeekTo(int64_t offset) override { return inner_->SeekTo(offset); }
+    int64_t Read(void* buffer, int64_t count) override {
+      if (left_ <= 0) return -1;
+      const int64_t got = inner_->Read(buffer, std::min(count, left_));
+      left_ -= got;
+      return got;
+    }
+    bool Write(const void*, int64_t) override { return false; }
+    bool Sync() override { return false; }
+    bool Close() override { return inner_->Close(); }
+
+   private:
+    std::unique_ptr<FileHandle> inner_;
+    int64_t left_;
+  };
+  int64_t limit_;
+};
+
+TEST(AddingBrokenRead, ANumberCutByAFailedReadIsNotMerged) {
+  // "99\r\n1000\r\n" cut after "99\r\n100": 100 was never in the file.
+  BrokenReadPlatform fake(7);
+  fake.input = {"in.txt"};
+  SearchState<Width64> state;
+  const auto run = kvtest::RunInProcess(
+      [&state] {
+        state.table.records.assign(50000, TableRecord<Width64>{0, 0, 0});
+        state.table.recordCount = 1;
+        state.table.freeSlots = 49999;
+        AddData(state);
+      },
+      fake, {{"in.txt", "99\r\n1000\r\n"}});
+  EXPECT_NE(run.output.find("ファイルを最後まで読み込めませんでした。"), std::string::npos);
+  ASSERT_EQ(state.table.recordCount, 2);
+  EXPECT_EQ(state.table.records[1].value, 99u);
 }
 
 }  // namespace
