@@ -1,12 +1,293 @@
 // Re-examining the stored progressions against the grown table.
-// (Filled in with the continuation search.)
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "console/console.h"
+#include "console/numtext.h"
+#include "platform/fileutil.h"
+#include "platform/platform.h"
 #include "search/instantiate.h"
 #include "search/phases.h"
 
 namespace kv {
+namespace {
+
+constexpr const char* kStoreFile = "_ContData.dat";
+constexpr const char* kTextFile = "_ContData.txt";
+constexpr const char* kSavedTextFile = "__OLD___ContData_txt.dat";
+constexpr const char* kTempFile = "__TEMP___ContData_txt.dat";
+constexpr const char* kInspectionFile = "_ContData_insp.txt";
+constexpr int64_t kBlockItems = 100000;
+constexpr int32_t kListCapacity = 100000;
+
+// Exists as a file that can be read (a directory of that name does not count).
+bool IsReadableFile(const std::string& name) {
+  auto file = Os().OpenRead(name);
+  if (!file) return false;
+  file->Close();
+  return true;
+}
+
+// Reads exactly `count` bytes; false when the file ends or fails first.
+bool ReadFully(FileHandle& file, unsigned char* buffer, int64_t count) {
+  int64_t done = 0;
+  while (done < count) {
+    const int64_t got = file.Read(buffer + done, count - done);
+    if (got <= 0) return false;
+    done += got;
+  }
+  return true;
+}
+
+// The rest of the run depends on the temporary store being gone: while it exists, the next run
+// takes the new store for a partial rewrite and deletes it.
+[[noreturn]] void StopRun(const char* what) {
+  PrintLine(std::string(kTempFile) + " : " + what);
+  PrintLine("緊急停止します。");
+  EndRun();
+}
 
 template <typename W>
-void ContSearch(SearchState<W>&) {}
+class Reexamination {
+ public:
+  using Value = typename W::Value;
+
+  // A header that claims more records than are loaded must not lead the walk off the table.
+  explicit Reexamination(SearchState<W>& s)
+      : s_(s), last_(std::min(s.table.DataCount(), s.table.recordCount - 1)) {
+    s_.pending = PendingList{};
+    s_.pending.entries.resize(kListCapacity);
+    s_.pending.pendingCapacity = kListCapacity;
+  }
+  ~Reexamination() { s_.pending = PendingList{}; }
+  Reexamination(const Reexamination&) = delete;
+  Reexamination& operator=(const Reexamination&) = delete;
+
+  // Works through the temporary store; returns false when it could not be read whole.
+  bool Run(uint32_t startTick) {
+    startTick_ = startTick;
+    lastShown_ = startTick;
+    auto file = Os().OpenRead(kTempFile);
+    if (!file) return false;
+    const int64_t size = file->Size();
+    if (size < 0) {
+      file->Close();
+      return false;
+    }
+    unsigned char head[4] = {0, 0, 0, 0};
+    if (size >= 4 && !ReadFully(*file, head, 4)) {
+      file->Close();
+      return false;
+    }
+    bool ok = true;
+    if (size >= 4 && LoadLE<int32_t>(head) > -20) {
+      // The older layout was judged by its first record: the timing starts afresh here.
+      startTick_ = Os().TickCount();
+      lastShown_ = startTick_;
+      ok = file->SeekTo(0) && Ungrouped(*file, size / 16);
+    } else if (size >= 12) {
+      ok = file->SeekTo(12) && Grouped(*file, (size - 12) / 4);
+    }
+    // A grouped store shorter than its header holds nothing.
+    file->Close();
+    return ok;
+  }
+
+  void PrintTiming() {
+    const uint32_t elapsed = Os().TickCount() - startTick_;
+    Locate(0, s_.consoleRow);
+    PrintLine(RealToText(static_cast<double>(elapsed)) + " [ms] : ContSearch" +
+              std::string(35, ' '));
+    s_.consoleRow += 1;
+    if (carried_ > 0) {
+      PrintLine("現在のデータで調べられない数列 " + RealToText(static_cast<double>(carried_)) +
+                " 件は、そのまま保存しました。");
+      s_.consoleRow += 1;
+    }
+    if (dropped_ > 0) {
+      PrintLine(std::string(kTempFile) + " の読み取れない項目 " +
+                RealToText(static_cast<double>(dropped_)) + " 件は、破棄しました。");
+      s_.consoleRow += 1;
+    }
+  }
+
+ private:
+  bool Grouped(FileHandle& file, int64_t total) {
+    std::vector<unsigned char> block;
+    // The group marker in force carries over from one block to the next.
+    int64_t second = 0;
+    for (int64_t done = 0; done < total;) {
+      const int64_t count = std::min(total - done, kBlockItems);
+      block.resize(static_cast<size_t>(count * 4));
+      if (!ReadFully(file, block.data(), count * 4)) return false;
+      for (int64_t n = 0; n < count; ++n) {
+        const int32_t entry = LoadLE<int32_t>(block.data() + n * 4);
+        if (entry <= 0) {
+          second = -static_cast<int64_t>(entry);
+        } else {
+          Grouped(entry, second);
+        }
+      }
+      done += count;
+      EndBlock(done, total);
+    }
+    return true;
+  }
+
+  // One item of the grouped form: its first three terms are taken as present, so the walk
+  // seeks the fourth from two places after the second and derives the length again from 3.
+  void Grouped(int32_t first, int64_t second) {
+    ++handled_;
+    if (second < 1 || second > std::numeric_limits<int32_t>::max()) {
+      // No group marker names its second term: nothing to examine or store.
+      ++dropped_;
+      return;
+    }
+    const auto secondIndex = static_cast<int32_t>(second);
+    if (first > last_ || secondIndex > last_ || secondIndex <= first) {
+      Carry(first, secondIndex);
+      return;
+    }
+    const Value a = s_.table.ValueAt(first);
+    const Value b = s_.table.ValueAt(secondIndex);
+    const Value d = b - a;
+    // Only a damaged table gives no step; a step this large never had three terms in a table.
+    if (d == 0 || d > (std::numeric_limits<Value>::max() - b) / 2) {
+      Carry(first, secondIndex);
+      return;
+    }
+    ExtendProgression(s_, static_cast<Value>(b + d + d), first, secondIndex, d, secondIndex + 2, 3);
+  }
+
+  bool Ungrouped(FileHandle& file, int64_t total) {
+    std::vector<unsigned char> block;
+    for (int64_t done = 0; done < total;) {
+      const int64_t count = std::min(total - done, kBlockItems);
+      block.resize(static_cast<size_t>(count * 16));
+      if (!ReadFully(file, block.data(), count * 16)) return false;
+      for (int64_t n = 0; n < count; ++n) {
+        const unsigned char* record = block.data() + n * 16;
+        ++handled_;
+        Ungrouped(LoadLE<uint32_t>(record), LoadLE<uint32_t>(record + 4),
+                  LoadLE<uint32_t>(record + 8), LoadLE<uint32_t>(record + 12));
+      }
+      done += count;
+      EndBlock(done, total);
+    }
+    return true;
+  }
+
+  // One record of the older layout: its length and search-start index are used as they are.
+  void Ungrouped(uint32_t length, uint32_t first, uint32_t second, uint32_t searchFrom) {
+    constexpr uint32_t kMaxIndex = std::numeric_limits<int32_t>::max();
+    if (first < 1 || second < 1 || first > kMaxIndex || second > kMaxIndex) {
+      // The grouped form cannot hold such indices.
+      ++dropped_;
+      return;
+    }
+    const auto firstIndex = static_cast<int32_t>(first);
+    const auto secondIndex = static_cast<int32_t>(second);
+    // The terms lie at ascending indices, so the one after the last found term is at least
+    // length - 1 places after the second; it may lie one past the end of the table.
+    const int64_t lowestStart = int64_t{second} + int64_t{length} - 1;
+    if (firstIndex > last_ || secondIndex > last_ || secondIndex <= firstIndex || length < 3 ||
+        searchFrom < lowestStart || searchFrom > int64_t{last_} + 1) {
+      Carry(firstIndex, secondIndex);
+      return;
+    }
+    const Value a = s_.table.ValueAt(firstIndex);
+    const Value b = s_.table.ValueAt(secondIndex);
+    const Value d = b - a;
+    const Value steps = length - 1;
+    if (d == 0 || steps > (std::numeric_limits<Value>::max() - b) / d) {
+      Carry(firstIndex, secondIndex);
+      return;
+    }
+    ExtendProgression(s_, static_cast<Value>(b + steps * d), firstIndex, secondIndex, d,
+                      static_cast<int32_t>(searchFrom), static_cast<int32_t>(length));
+  }
+
+  // The store is shared by both builds, whose tables may differ: what this table cannot
+  // examine goes into the new store as it was. Its length is unknown here, so it gets no line
+  // in the inspection text.
+  void Carry(int32_t first, int32_t second) {
+    ++carried_;
+    PendingList& list = s_.pending;
+    if (list.pendingCount >= list.pendingCapacity) GrowPendingList(list);
+    list.entries[static_cast<size_t>(list.pendingCount)] = {first, second, 0};
+    ++list.pendingCount;
+  }
+
+  // The results of a block reach their files before its continuations reach the store, so a
+  // stop between blocks loses nothing.
+  void EndBlock(int64_t done, int64_t total) {
+    FlushResultLines(s_);
+    if (s_.pending.pendingCount > 0) SaveContData(s_);
+    const uint32_t now = Os().TickCount();
+    if (now - lastShown_ <= 2000) return;
+    const double percent =
+        std::floor(1000.0 * static_cast<double>(done) / static_cast<double>(total)) / 10;
+    Locate(0, s_.consoleRow);
+    PrintLine("Continuance Data  " + RealToText(static_cast<double>(handled_)) +
+              "  : finished. ( " + RealToText(percent) + " %)    ");
+    lastShown_ = now;
+  }
+
+  SearchState<W>& s_;
+  const int32_t last_;
+  uint32_t startTick_ = 0;
+  uint32_t lastShown_ = 0;
+  int64_t handled_ = 0;
+  int64_t carried_ = 0;
+  int64_t dropped_ = 0;
+};
+
+}  // namespace
+
+template <typename W>
+void ContSearch(SearchState<W>& s) {
+  const uint32_t startTick = Os().TickCount();
+
+  // A saved text form is restored first; it is deleted only once its copy is in place.
+  if (IsReadableFile(kSavedTextFile) && Os().Copy(kSavedTextFile, kTextFile)) {
+    Os().Remove(kSavedTextFile);
+  }
+
+  // A store beside the temporary file is the partial rewrite of an interrupted run. It goes
+  // before the text form is converted, so that the converted records are kept.
+  const bool resuming = Os().Exists(kTempFile);
+  if (resuming) {
+    Os().Remove(kStoreFile);
+    Os().Remove(kInspectionFile);
+  }
+  bool removeTextLater = false;
+  if (Os().Exists(kTextFile) && ReadContText(s)) {
+    // While resuming, the converted records sit in the new store, which a stop during this
+    // re-examination would delete again: the text form stays until the re-examination is done.
+    if (resuming) {
+      removeTextLater = true;
+    } else {
+      Os().Remove(kTextFile);
+    }
+  }
+  if (!resuming) Os().Rename(kStoreFile, kTempFile);
+
+  if (!Os().Exists(kTempFile)) {
+    PrintLine("Skip : ContSearch");
+    s.consoleRow += 1;
+    return;
+  }
+  if (!resuming) Os().Remove(kInspectionFile);
+
+  Reexamination<W> work(s);
+  if (!work.Run(startTick)) StopRun("ファイル読み込みに失敗しました。");
+  if (!Os().Remove(kTempFile)) StopRun("ファイル削除に失敗しました。");
+  if (removeTextLater) Os().Remove(kTextFile);
+  work.PrintTiming();
+}
 
 #define KV_INSTANTIATE(W) template void ContSearch<W>(SearchState<W>&);
 KV_FOR_BOTH_WIDTHS(KV_INSTANTIATE)

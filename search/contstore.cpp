@@ -1,12 +1,101 @@
 // The continuation store: writing pending progressions and their inspection text.
-// (Filled in with the search.)
+#include <vector>
+
+#include "console/console.h"
+#include "console/numtext.h"
+#include "platform/fileutil.h"
+#include "platform/platform.h"
 #include "search/instantiate.h"
 #include "search/phases.h"
 
 namespace kv {
+namespace {
+
+constexpr const char* kStoreFile = "_ContData.dat";
+constexpr const char* kInspectionFile = "_ContData_insp.txt";
+constexpr int64_t kHeaderBytes = 12;
+
+[[noreturn]] void StoreFailed() {
+  PrintLine("ContData.txt の変換中にファイル書き込みに失敗しました。");
+  PrintLine("緊急停止します。");
+  EndRun();
+}
+
+}  // namespace
 
 template <typename W>
-void SaveContData(SearchState<W>&) {}
+void SaveContData(SearchState<W>& s) {
+  // The result lines of the same stretch of work go out first, so that a stop never leaves a
+  // progression in the store whose finished siblings are missing from the result files.
+  FlushResultLines(s);
+
+  auto file = Os().OpenAppend(kStoreFile);
+  if (!file) StoreFailed();
+  const int64_t size = file->Size();
+  if (size < 0) {
+    file->Close();
+    StoreFailed();
+  }
+
+  PendingList& list = s.pending;
+  std::vector<unsigned char> bytes;
+  bytes.reserve(static_cast<size_t>(kHeaderBytes) + 8 * static_cast<size_t>(list.pendingCount));
+  auto add = [&bytes](int32_t entry) {
+    unsigned char le[4];
+    StoreLE<uint32_t>(le, static_cast<uint32_t>(entry));
+    bytes.insert(bytes.end(), le, le + 4);
+  };
+  // A batch goes after the last whole entry: the torn tail of a write that was cut short must
+  // not shift every entry written after it. A torn header is written again.
+  int64_t writeAt = 0;
+  if (size < kHeaderBytes) {
+    add(-20);
+    add(static_cast<int32_t>(static_cast<uint32_t>(s.table.DataCount()) + 1U));
+    add(0);
+  } else {
+    writeAt = kHeaderBytes + (size - kHeaderBytes) / 4 * 4;
+  }
+
+  if (!Os().Exists(kInspectionFile)) {
+    AppendToTextFile(kInspectionFile,
+                     "等差数列がデータの範囲外まで続く可能性があります。閲覧専用の為、改変、削除は"
+                     "次回の探索に影響しません。\r\n",
+                     true);
+  }
+
+  std::string text;
+  text.reserve(100000);
+  int32_t previousSecond = 0;
+  for (int32_t n = 0; n < list.pendingCount; ++n) {
+    const PendingEntry& item = list.entries[static_cast<size_t>(n)];
+    if (item.secondIndex != previousSecond) {
+      add(-item.secondIndex);
+      previousSecond = item.secondIndex;
+    }
+    add(item.firstIndex);
+    if (item.termCount >= s.minSaveLength) {
+      const auto first = s.table.ValueAt(item.firstIndex);
+      text += "Len ";
+      text += RealToText(static_cast<double>(item.termCount));
+      text += ", ";
+      text += IntegerToText(first);
+      text += " + ";
+      text += IntegerToText(s.table.ValueAt(item.secondIndex) - first);
+      text += " *n\r\n";
+      if (text.size() >= 99000) {
+        AppendToTextFile(kInspectionFile, text, false);
+        text.clear();
+      }
+    }
+  }
+  if (!text.empty()) AppendToTextFile(kInspectionFile, text, false);
+
+  bool ok = file->SeekTo(writeAt);
+  ok = ok && file->Write(bytes.data(), static_cast<int64_t>(bytes.size()));
+  ok = file->Close() && ok;
+  if (!ok) StoreFailed();
+  list.pendingCount = 0;
+}
 
 #define KV_INSTANTIATE(W) template void SaveContData<W>(SearchState<W>&);
 KV_FOR_BOTH_WIDTHS(KV_INSTANTIATE)

@@ -1,5 +1,8 @@
-// Following progressions to their end, the result files and text appends.
-// (Filled in with the search.)
+// Following progressions to their end, the result files and the binary search of the table.
+#include <algorithm>
+
+#include "console/numtext.h"
+#include "platform/platform.h"
 #include "search/instantiate.h"
 #include "search/phases.h"
 
@@ -19,23 +22,82 @@ int32_t FindEntry(const NumberTable<W>& table, typename W::Value value, int32_t 
   }
   return 0;
 }
+
 template <typename W>
-void ExtendProgression(SearchState<W>&, typename W::Value, int32_t, int32_t, typename W::Value,
-                       int32_t, int32_t) {}
+void ExtendProgression(SearchState<W>& s, typename W::Value next, int32_t firstIndex,
+                       int32_t secondIndex, typename W::Value difference, int32_t searchFrom,
+                       int32_t termCount) {
+  const NumberTable<W>& table = s.table;
+  const auto largest = table.Largest();
+  // A header that claims more records than are loaded must not lead the search off the table.
+  const int32_t last = std::min(table.DataCount(), table.recordCount - 1);
+  while (next <= largest) {
+    const int32_t k = FindEntry(table, next, searchFrom, last);
+    if (k == 0) {
+      if (termCount >= s.minSaveLength) WriteResultLine(s, termCount, firstIndex, difference);
+      return;
+    }
+    ++termCount;
+    searchFrom = k + 1;
+    next += difference;
+  }
+  if (isRuledOut(s.sieved, next)) {
+    if (termCount >= s.minSaveLength) WriteResultLine(s, termCount, firstIndex, difference);
+    return;
+  }
+  PendingList& list = s.pending;
+  // Callers that do not grow the list after each hand-off still never write past its end.
+  if (list.pendingCount >= list.pendingCapacity ||
+      static_cast<size_t>(list.pendingCount) >= list.entries.size()) {
+    GrowPendingList(list);
+  }
+  list.entries[static_cast<size_t>(list.pendingCount)] = {firstIndex, secondIndex, termCount};
+  ++list.pendingCount;
+}
+
 void GrowPendingList(PendingList& list) {
-  if (list.pendingCount >= list.pendingCapacity) {
-    list.pendingCapacity += 200000;
+  if (list.pendingCount >= list.pendingCapacity ||
+      static_cast<size_t>(list.pendingCount) >= list.entries.size()) {
+    list.pendingCapacity = std::max(list.pendingCapacity, list.pendingCount) + 200000;
     list.entries.resize(static_cast<size_t>(list.pendingCapacity));
   }
 }
+
 template <typename W>
-void WriteResultLine(SearchState<W>&, int32_t, int32_t, typename W::Value) {}
+void WriteResultLine(SearchState<W>& s, int32_t termCount, int32_t firstIndex,
+                     typename W::Value difference) {
+  // Collected, not written: the line reaches its file with the next checkpoint.
+  const auto length = static_cast<size_t>(termCount);
+  if (s.resultLines.size() <= length) s.resultLines.resize(length + 1);
+  std::string& lines = s.resultLines[length];
+  lines += "Len ";
+  lines += RealToText(static_cast<double>(termCount));
+  lines += ", ";
+  lines += IntegerToText(s.table.ValueAt(firstIndex));
+  lines += " + ";
+  lines += IntegerToText(difference);
+  lines += " *n\r\n";
+}
+
+template <typename W>
+void FlushResultLines(SearchState<W>& s) {
+  for (size_t length = 0; length < s.resultLines.size(); ++length) {
+    std::string& lines = s.resultLines[length];
+    if (lines.empty()) continue;
+    const std::string name = "_L" + IntegerToText(length) + "_ResultData.txt";
+    // A new file begins with its header line, written in the same append as its first lines.
+    if (!Os().Exists(name)) lines.insert(0, "n=0,1, ... ,Len-1\r\n");
+    AppendToTextFile(name, lines, false);
+    lines.clear();
+  }
+}
 
 #define KV_INSTANTIATE(W)                                                                    \
   template int32_t FindEntry<W>(const NumberTable<W>&, typename W::Value, int32_t, int32_t); \
   template void ExtendProgression<W>(SearchState<W>&, typename W::Value, int32_t, int32_t,   \
                                      typename W::Value, int32_t, int32_t);                   \
-  template void WriteResultLine<W>(SearchState<W>&, int32_t, int32_t, typename W::Value);
+  template void WriteResultLine<W>(SearchState<W>&, int32_t, int32_t, typename W::Value);    \
+  template void FlushResultLines<W>(SearchState<W>&);
 KV_FOR_BOTH_WIDTHS(KV_INSTANTIATE)
 
 }  // namespace kv

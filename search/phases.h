@@ -46,12 +46,17 @@ template <typename W>
 void WriteResultLine(SearchState<W>& s, int32_t termCount, int32_t firstIndex,
                      typename W::Value difference);
 void AppendToTextFile(const std::string& name, std::string_view text, bool addLineEnd);
+// Appends the collected result lines to their files (one write per file) and empties the
+// collection. Called before the pending list is stored and before a checkpoint is written.
+template <typename W>
+void FlushResultLines(SearchState<W>& s);
 
 // Continuation store and its re-examination.
 template <typename W>
 void SaveContData(SearchState<W>& s);
+// Returns true when the text form has been converted and may be deleted.
 template <typename W>
-void ReadContText(SearchState<W>& s);
+bool ReadContText(SearchState<W>& s);
 template <typename W>
 void ContSearch(SearchState<W>& s);
 

@@ -76,6 +76,10 @@ struct SearchState {
   int16_t dataLoaded = 0;
   int16_t dataAdded = 0;
   PendingList pending;
+  // Result lines found since the last checkpoint, by length (index = length), each file's lines
+  // in the order found. They reach their files only together with the checkpoint that covers
+  // them, so that an interrupted run neither repeats nor loses one.
+  std::vector<std::string> resultLines;
   // Worker threads for the searches; 0 uses every hardware thread.
   unsigned threadCount = 0;
 };
