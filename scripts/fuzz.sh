@@ -14,9 +14,18 @@ targets=("$@")
 if [[ ${#targets[@]} -eq 0 ]]; then
   targets=(adddata readdata sieved contstore conttext import convert inputitems texttoreal)
 fi
+# Debian's clang-14 package installs clang-14 and clang++-14; the plain names come with "clang".
+if [[ -z "${CXX:-}" ]]; then
+  for c in clang++ clang++-14; do
+    if command -v "$c" >/dev/null; then CXX=$c; CC=${c/++/}; break; fi
+  done
+fi
 CC=${CC:-clang} CXX=${CXX:-clang++} cmake -S . -B build-fuzz -DKV_FUZZ=ON -DKV_BUILD_TESTS=OFF \
   -DKV_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build-fuzz -j "$(nproc 2>/dev/null || echo 2)"
+if ! cmake --build build-fuzz -j "$(nproc 2>/dev/null || echo 2)" >build-fuzz/build.log 2>&1; then
+  tail -n 60 build-fuzz/build.log
+  exit 1
+fi
 status=0
 for t in "${targets[@]}"; do
   work=build-fuzz/corpus/$t

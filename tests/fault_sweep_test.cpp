@@ -5,8 +5,9 @@
 // going on with the scenario, must end with every table record, list entry, result line and
 // stored progression of the undisturbed scenario.
 //
-// KV_FAULT_SWEEP=N (N > 0) adds N random scenarios in which several runs in a row are disturbed
-// before one is let through (seeded; KV_FAULT_SEED picks the first seed).
+// KV_FAULT_SWEEP=N (N > 0) makes the search scenario ten times larger (more checkpoints, more
+// progressions) and runs N random scenarios per program, in which each run is disturbed up to
+// three times in a row before one is let through (seeded; KV_FAULT_SEED picks the seed).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -46,6 +47,8 @@ struct Scenario {
   Files start;
   // Files whose content the scenario must keep; work files and backups are not among them.
   std::function<bool(const std::string&)> kept;
+  // Brings files into the form in which the next run would take them (may be empty).
+  std::function<void(Files&)> settle;
 };
 
 struct Outcome {
@@ -106,7 +109,11 @@ std::set<std::pair<int32_t, int32_t>> StoredProgressions(const std::string& byte
 }
 
 // Empty when `got` keeps everything of `want`; otherwise what is missing.
-std::string Missing(const Scenario& sc, const Files& want, const Files& got, bool exact) {
+std::string Missing(const Scenario& sc, Files want, Files got) {
+  if (sc.settle) {
+    sc.settle(want);
+    sc.settle(got);
+  }
   std::string report;
   for (const auto& [name, content] : want) {
     if (!sc.kept(name)) continue;
@@ -116,24 +123,31 @@ std::string Missing(const Scenario& sc, const Files& want, const Files& got, boo
       continue;
     }
     bool same = it->second == content;
-    if (!exact && !same) {
+    if (!same) {
       if (name == "_ContData.dat") {
         same = StoredProgressions(it->second) == StoredProgressions(content);
       } else if (name.size() > 4 && name.substr(name.size() - 4) == ".txt") {
         const auto have = LineSet(it->second);
         const auto need = LineSet(content);
         same = std::includes(have.begin(), have.end(), need.begin(), need.end());
+        for (const std::string& line : need) {
+          if (have.count(line) == 0) report += " [" + line + "]";
+        }
       }
     }
     if (!same) report += " " + name + " differs;";
   }
-  for (const auto& [name, content] : got) {
-    if (sc.kept(name) && want.count(name) == 0 && exact) report += " " + name + " is extra;";
-  }
   return report;
 }
 
-bool ReportsFailure(const std::string& output) {
+size_t Occurrences(const std::string& text, const std::string& phrase) {
+  size_t n = 0;
+  for (size_t at = text.find(phrase); at != std::string::npos; at = text.find(phrase, at + 1)) ++n;
+  return n;
+}
+
+// True when `got` says more about failures than the undisturbed run said.
+bool ReportsFailure(const std::string& got, const std::string& want) {
   static const char* const kPhrases[] = {"失敗",
                                          "緊急停止",
                                          "やり直して",
@@ -145,7 +159,7 @@ bool ReportsFailure(const std::string& output) {
                                          "一致しない",
                                          "使用できません"};
   for (const char* phrase : kPhrases) {
-    if (output.find(phrase) != std::string::npos) return true;
+    if (Occurrences(got, phrase) > Occurrences(want, phrase)) return true;
   }
   return false;
 }
@@ -191,26 +205,23 @@ std::string OneFault(const Scenario& sc, const Baseline& b, size_t j, FaultOp op
   std::string where = sc.name + " run " + std::to_string(j + 1) + ", op " +
                       std::to_string(static_cast<int>(op)) + " kind " +
                       std::to_string(static_cast<int>(kind)) + " k " + std::to_string(k) + ":";
-  bool repeat = true;
+  // A run that reports no failure is taken at its word: the scenario goes on with the next run
+  // and must still end with everything. One that reports the fault is repeated first.
+  bool silent = false;
   if (!got.killed) {
     if (!got.ended) return where + " the run neither ended nor was stopped";
-    if (got.output == want.output) {
-      // Told nothing: then nothing may be lost either.
-      const std::string lost =
-          Missing(sc, j + 1 < sc.steps.size() ? b.before[j + 1] : b.final, p.Snapshot(), true);
-      if (!lost.empty()) return where + " reported success but" + lost;
-      repeat = false;
-    } else if (!ReportsFailure(got.output)) {
-      return where + " ended differently without a failure message:\n" + got.output;
-    }
+    silent = !ReportsFailure(got.output, want.output);
   }
   p.Arm(op, kind, 0);
-  for (size_t i = repeat ? j : j + 1; i < sc.steps.size(); ++i) {
+  for (size_t i = silent ? j + 1 : j; i < sc.steps.size(); ++i) {
     RunStep(sc, sc.steps[i], p);
     ++fig.runs;
   }
-  const std::string lost = Missing(sc, b.final, p.Snapshot(), false);
-  if (!lost.empty()) return where + " after recovery" + lost;
+  const std::string lost = Missing(sc, b.final, p.Snapshot());
+  if (!lost.empty()) {
+    return where + (silent ? " reported success, but at the end" : " after recovery") + lost +
+           "\nthe disturbed run:\n" + got.output;
+  }
   return "";
 }
 
@@ -260,7 +271,7 @@ SweepFigures RandomSweep(const Scenario& sc, uint32_t seed, int scenarios) {
       RunStep(sc, sc.steps[j], p);
       ++fig.runs;
     }
-    const std::string lost = Missing(sc, b.final, p.Snapshot(), false);
+    const std::string lost = Missing(sc, b.final, p.Snapshot());
     EXPECT_EQ(lost, "") << sc.name << " seed " << seed << " scenario " << n;
     if (!lost.empty()) break;
   }
@@ -299,7 +310,7 @@ Scenario SearchScenario(uint64_t scale) {
   const uint64_t top = 60 * scale;
   std::vector<uint64_t> sieved = {top + 2, 2 * top};
   for (uint64_t p : Primes(top + 2, 2 * top)) sieved.push_back(p);
-  std::vector<uint64_t> second = Primes(top / 2, top + top / 3);
+  std::vector<uint64_t> second = Primes(top / 3, top + top / 3);
   std::string third = NumberLines(Primes(top + top / 3 + 1, top + top / 2));
   third += "99999999999999999999\r\n";
   sc.steps = {
@@ -310,6 +321,22 @@ Scenario SearchScenario(uint64_t scale) {
       {{"c.txt", "3"}, {{"c.txt", third}}},
   };
   sc.kept = NotWorkFile;
+  // A checkpoint left beside the table (its final rename failed) is what the next run lays over
+  // the table.
+  sc.settle = [](Files& files) {
+    const auto half = files.find(W::kHalfFile);
+    if (half == files.end()) return;
+    std::string& table = files[W::kTableFile];
+    const size_t r = sizeof(TableRecord<W>);
+    if (half->second.size() >= r && table.size() >= r &&
+        half->second.compare(0, r, table, 0, r) == 0) {
+      const std::string& over = half->second;
+      const size_t n = over.size() / r * r;
+      if (table.size() < n) table.resize(n);
+      table.replace(0, n, over, 0, n);
+      files.erase(half);
+    }
+  };
   return sc;
 }
 
@@ -365,7 +392,7 @@ class SearchFaults : public ::testing::Test {};
 TYPED_TEST_SUITE(SearchFaults, kvtest::BothWidths);
 
 TYPED_TEST(SearchFaults, EveryFaultInEveryRunIsReportedOrHarmlessAndTheNextRunRecovers) {
-  const Scenario sc = SearchScenario<TypeParam>(1);
+  const Scenario sc = SearchScenario<TypeParam>(LongSweep() > 0 ? 10 : 1);
   Print(sc.name, Sweep(sc));
 }
 

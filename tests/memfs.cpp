@@ -9,8 +9,9 @@ namespace {
 
 class MemoryFile : public kv::FileHandle {
  public:
-  MemoryFile(MemoryPlatform& owner, std::shared_ptr<std::string> content, bool writable)
-      : owner_(owner), content_(std::move(content)), writable_(writable) {}
+  MemoryFile(MemoryPlatform& owner, std::string name, std::shared_ptr<std::string> content,
+             bool writable)
+      : owner_(owner), name_(std::move(name)), content_(std::move(content)), writable_(writable) {}
 
   int64_t Size() override { return static_cast<int64_t>(content_->size()); }
   bool SeekEnd() override {
@@ -32,7 +33,7 @@ class MemoryFile : public kv::FileHandle {
   }
   bool Write(const void* buffer, int64_t count) override {
     if (!writable_ || count < 0) return false;
-    const int64_t allowed = owner_.AllowWrite(count);
+    const int64_t allowed = owner_.AllowWrite(name_, count);
     const auto n = static_cast<size_t>(std::clamp<int64_t>(allowed, 0, count));
     if (content_->size() < position_ + n) content_->resize(position_ + n, '\0');
     std::memcpy(content_->data() + position_, buffer, n);
@@ -44,6 +45,7 @@ class MemoryFile : public kv::FileHandle {
 
  private:
   MemoryPlatform& owner_;
+  std::string name_;
   std::shared_ptr<std::string> content_;
   bool writable_;
   size_t position_ = 0;
@@ -64,14 +66,14 @@ Files MemoryPlatform::Snapshot() const {
 
 std::unique_ptr<kv::FileHandle> MemoryPlatform::Open(const std::string& name, bool create,
                                                      bool truncate, bool writable) {
-  if (!AllowOpen()) return nullptr;
+  if (!AllowOpen(name)) return nullptr;
   auto it = files.find(name);
   if (it == files.end()) {
     if (!create) return nullptr;
     it = files.emplace(name, std::make_shared<std::string>()).first;
   }
   if (truncate) it->second->clear();
-  return std::make_unique<MemoryFile>(*this, it->second, writable);
+  return std::make_unique<MemoryFile>(*this, name, it->second, writable);
 }
 
 std::unique_ptr<kv::FileHandle> MemoryPlatform::OpenRead(const std::string& name) {
@@ -85,7 +87,7 @@ std::unique_ptr<kv::FileHandle> MemoryPlatform::OpenAppend(const std::string& na
 }
 
 bool MemoryPlatform::Copy(const std::string& from, const std::string& to) {
-  if (!AllowRename()) return false;
+  if (!AllowRename(from)) return false;
   auto it = files.find(from);
   if (it == files.end()) return false;
   files[to] = std::make_shared<std::string>(*it->second);
@@ -93,7 +95,7 @@ bool MemoryPlatform::Copy(const std::string& from, const std::string& to) {
 }
 
 bool MemoryPlatform::Rename(const std::string& from, const std::string& to) {
-  if (!AllowRename()) return false;
+  if (!AllowRename(from)) return false;
   auto it = files.find(from);
   if (it == files.end()) return false;
   if (from == to) return true;
@@ -111,7 +113,7 @@ bool FaultPlatform::Hit(FaultOp o) {
   return false;
 }
 
-int64_t FaultPlatform::AllowWrite(int64_t count) {
+int64_t FaultPlatform::AllowWrite(const std::string&, int64_t count) {
   if (Hit(FaultOp::kWrite)) return count;
   return kind == FaultKind::kShort ? count / 2 : 0;
 }

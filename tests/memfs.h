@@ -27,14 +27,16 @@ class MemoryPlatform : public FakePlatform {
   bool Exists(const std::string& name) override { return files.count(name) != 0; }
   bool Copy(const std::string& from, const std::string& to) override;
   bool Rename(const std::string& from, const std::string& to) override;
-  bool Remove(const std::string& name) override { return AllowRemove() && files.erase(name) != 0; }
+  bool Remove(const std::string& name) override {
+    return AllowRemove(name) && files.erase(name) != 0;
+  }
 
-  // Hooks for the fault double; the base class lets every operation through. A write hook
-  // returns how many of the bytes to write (-1: all of them) and whether to report success.
-  virtual bool AllowOpen() { return true; }
-  virtual bool AllowRename() { return true; }
-  virtual bool AllowRemove() { return true; }
-  virtual int64_t AllowWrite(int64_t count) { return count; }
+  // Hooks for fault doubles; the base class lets every operation through. The write hook returns
+  // how many of the bytes reach the file; the write reports failure when that is fewer than all.
+  virtual bool AllowOpen(const std::string&) { return true; }
+  virtual bool AllowRename(const std::string&) { return true; }  // renames and copies, by source
+  virtual bool AllowRemove(const std::string&) { return true; }
+  virtual int64_t AllowWrite(const std::string&, int64_t count) { return count; }
 
  private:
   std::unique_ptr<kv::FileHandle> Open(const std::string& name, bool create, bool truncate,
@@ -71,10 +73,10 @@ class FaultPlatform : public MemoryPlatform {
     for (auto& c : counts) c = 0;
   }
 
-  bool AllowOpen() override { return Hit(FaultOp::kOpen); }
-  bool AllowRename() override { return Hit(FaultOp::kRename); }
-  bool AllowRemove() override { return Hit(FaultOp::kRemove); }
-  int64_t AllowWrite(int64_t count) override;
+  bool AllowOpen(const std::string&) override { return Hit(FaultOp::kOpen); }
+  bool AllowRename(const std::string&) override { return Hit(FaultOp::kRename); }
+  bool AllowRemove(const std::string&) override { return Hit(FaultOp::kRemove); }
+  int64_t AllowWrite(const std::string&, int64_t count) override;
 
  private:
   // Counts one operation of class `o`; false when it is the one that fails.
