@@ -23,6 +23,7 @@ void Run(const kvfuzz::Input& in) {
     kv::ReadSievedData(s);
     s.minSaveLength = 3 + (in.flags >> 4) % 4;
     kv::ContSearch(s);
+    kvfuzz::CheckStore(platform, s.table.DataCount());
   });
 }
 

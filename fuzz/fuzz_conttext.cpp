@@ -19,6 +19,7 @@ void Run(const kvfuzz::Input& in) {
     s.sieved.entries.assign(1000 / sizeof(typename W::Value), 0);
     s.minSaveLength = 3;
     kv::ContSearch(s);
+    kvfuzz::CheckStore(platform, s.table.DataCount());
   });
 }
 

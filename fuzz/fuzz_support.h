@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -121,6 +122,35 @@ void CheckLoadedTable(const kv::NumberTable<W>& t) {
     KV_FUZZ_CHECK(i == 1 || r.value > t.ValueAt(i - 1));
     KV_FUZZ_CHECK(r.lowerCursor >= 0 && r.lowerCursor <= n + 1);
     KV_FUZZ_CHECK(r.upperCursor >= 0 && r.upperCursor <= n + 1);
+  }
+}
+
+// The store a run leaves behind is grouped, and every progression in it has a second index: an
+// item under a marker of 0 would be lost to every later run. (Indices beyond this table are
+// kept on purpose: the other build's table may be longer.)
+inline void CheckStore(kvtest::MemoryPlatform& platform, int32_t dataCount) {
+  const auto it = platform.files.find("_ContData.dat");
+  if (it == platform.files.end()) return;
+  const std::string& bytes = *it->second;
+  const auto entry = [&](size_t i) {
+    int32_t v = 0;
+    std::memcpy(&v, bytes.data() + 4 * i, 4);
+    return v;
+  };
+  const size_t n = bytes.size() / 4;
+  if (std::getenv("KV_FUZZ_SHOW") != nullptr) {
+    for (size_t i = 0; i < n; ++i) std::fprintf(stderr, "%d ", entry(i));
+    std::fprintf(stderr, "(data count %d)\n", dataCount);
+  }
+  KV_FUZZ_CHECK(n >= 3 && entry(0) == -20);
+  int32_t second = 0;
+  for (size_t i = 3; i < n; ++i) {
+    const int32_t e = entry(i);
+    if (e <= 0) {
+      second = -e;
+    } else {
+      KV_FUZZ_CHECK(second >= 1);
+    }
   }
 }
 
