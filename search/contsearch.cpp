@@ -10,6 +10,7 @@
 #include "platform/fileutil.h"
 #include "platform/platform.h"
 #include "search/instantiate.h"
+#include "search/parallel.h"
 #include "search/phases.h"
 
 namespace kv {
@@ -159,7 +160,8 @@ class Reexamination {
       Carry(first, secondIndex);
       return;
     }
-    ExtendProgression(s_, static_cast<Value>(b + d + d), first, secondIndex, d, secondIndex + 2, 3);
+    steps_.push_back(
+        {false, first, secondIndex, static_cast<Value>(b + d + d), d, secondIndex + 2, 3, {}});
   }
 
   bool Ungrouped(FileHandle& file, int64_t total) {
@@ -206,14 +208,47 @@ class Reexamination {
       Carry(firstIndex, secondIndex);
       return;
     }
-    ExtendProgression(s_, static_cast<Value>(b + steps * d), firstIndex, secondIndex, d,
-                      static_cast<int32_t>(searchFrom), static_cast<int32_t>(length));
+    steps_.push_back({false,
+                      firstIndex,
+                      secondIndex,
+                      static_cast<Value>(b + steps * d),
+                      d,
+                      static_cast<int32_t>(searchFrom),
+                      static_cast<int32_t>(length),
+                      {}});
   }
 
   // The store is shared by both builds, whose tables may differ: what this table cannot
   // examine goes into the new store as it was. Its length is unknown here, so it gets no line
   // in the inspection text.
   void Carry(int32_t first, int32_t second) {
+    steps_.push_back({true, first, second, 0, 0, 0, 0, {}});
+  }
+
+  // Follows the block's progressions on every thread, then takes their ends in store order,
+  // exactly as if each had been followed in turn.
+  void Settle() {
+    ParallelFor(static_cast<int64_t>(steps_.size()), SearchThreads(s_),
+                [this](int64_t begin, int64_t end) {
+                  for (int64_t k = begin; k < end; ++k) {
+                    Step& step = steps_[static_cast<size_t>(k)];
+                    if (!step.carry) {
+                      step.end = FollowProgression(s_, step.next, step.difference, step.searchFrom,
+                                                   step.termCount);
+                    }
+                  }
+                });
+    for (const Step& step : steps_) {
+      if (step.carry) {
+        Keep(step.first, step.second);
+      } else {
+        ApplyProgressionEnd(s_, step.end, step.first, step.second, step.difference);
+      }
+    }
+    steps_.clear();
+  }
+
+  void Keep(int32_t first, int32_t second) {
     ++carried_;
     PendingList& list = s_.pending;
     if (list.pendingCount >= list.pendingCapacity) GrowPendingList(list);
@@ -224,6 +259,7 @@ class Reexamination {
   // The results of a block reach their files before its continuations reach the store, so a
   // stop between blocks loses nothing.
   void EndBlock(int64_t done, int64_t total) {
+    Settle();
     FlushResultLines(s_);
     if (s_.pending.pendingCount > 0) SaveContData(s_);
     const uint32_t now = Os().TickCount();
@@ -236,8 +272,21 @@ class Reexamination {
     lastShown_ = now;
   }
 
+  // A stored progression to follow, or to keep as it was.
+  struct Step {
+    bool carry;
+    int32_t first;
+    int32_t second;
+    Value next;
+    Value difference;
+    int32_t searchFrom;
+    int32_t termCount;
+    ProgressionEnd end;
+  };
+
   SearchState<W>& s_;
   const int32_t last_;
+  std::vector<Step> steps_;
   uint32_t startTick_ = 0;
   uint32_t lastShown_ = 0;
   int64_t handled_ = 0;

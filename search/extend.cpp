@@ -40,25 +40,28 @@ int32_t FindEntry(const NumberTable<W>& table, typename W::Value value, int32_t 
 }
 
 template <typename W>
-void ExtendProgression(SearchState<W>& s, typename W::Value next, int32_t firstIndex,
-                       int32_t secondIndex, typename W::Value difference, int32_t searchFrom,
-                       int32_t termCount) {
+ProgressionEnd FollowProgression(const SearchState<W>& s, typename W::Value next,
+                                 typename W::Value difference, int32_t searchFrom,
+                                 int32_t termCount) {
   const NumberTable<W>& table = s.table;
   const auto largest = table.Largest();
   // A header that claims more records than are loaded must not lead the search off the table.
   const int32_t last = std::min(table.DataCount(), table.recordCount - 1);
   while (next <= largest) {
     const int32_t k = FindEntry(table, next, searchFrom, last);
-    if (k == 0) {
-      if (termCount >= s.minSaveLength) WriteResultLine(s, termCount, firstIndex, difference);
-      return;
-    }
+    if (k == 0) return {false, termCount};
     ++termCount;
     searchFrom = k + 1;
     next += difference;
   }
-  if (isRuledOut(s.sieved, next)) {
-    if (termCount >= s.minSaveLength) WriteResultLine(s, termCount, firstIndex, difference);
+  return {!isRuledOut(s.sieved, next), termCount};
+}
+
+template <typename W>
+void ApplyProgressionEnd(SearchState<W>& s, ProgressionEnd end, int32_t firstIndex,
+                         int32_t secondIndex, typename W::Value difference) {
+  if (!end.pending) {
+    if (end.termCount >= s.minSaveLength) WriteResultLine(s, end.termCount, firstIndex, difference);
     return;
   }
   PendingList& list = s.pending;
@@ -67,8 +70,16 @@ void ExtendProgression(SearchState<W>& s, typename W::Value next, int32_t firstI
       static_cast<size_t>(list.pendingCount) >= list.entries.size()) {
     GrowPendingList(list);
   }
-  list.entries[static_cast<size_t>(list.pendingCount)] = {firstIndex, secondIndex, termCount};
+  list.entries[static_cast<size_t>(list.pendingCount)] = {firstIndex, secondIndex, end.termCount};
   ++list.pendingCount;
+}
+
+template <typename W>
+void ExtendProgression(SearchState<W>& s, typename W::Value next, int32_t firstIndex,
+                       int32_t secondIndex, typename W::Value difference, int32_t searchFrom,
+                       int32_t termCount) {
+  ApplyProgressionEnd(s, FollowProgression(s, next, difference, searchFrom, termCount), firstIndex,
+                      secondIndex, difference);
 }
 
 void GrowPendingList(PendingList& list) {
@@ -112,6 +123,10 @@ void FlushResultLines(SearchState<W>& s) {
   template int32_t FindEntry<W>(const NumberTable<W>&, typename W::Value, int32_t, int32_t); \
   template void ExtendProgression<W>(SearchState<W>&, typename W::Value, int32_t, int32_t,   \
                                      typename W::Value, int32_t, int32_t);                   \
+  template ProgressionEnd FollowProgression<W>(const SearchState<W>&, typename W::Value,          \
+                                               typename W::Value, int32_t, int32_t);            \
+  template void ApplyProgressionEnd<W>(SearchState<W>&, ProgressionEnd, int32_t, int32_t,        \
+                                       typename W::Value);                                       \
   template void WriteResultLine<W>(SearchState<W>&, int32_t, int32_t, typename W::Value);    \
   template void FlushResultLines<W>(SearchState<W>&);
 KV_FOR_BOTH_WIDTHS(KV_INSTANTIATE)

@@ -6,18 +6,54 @@
 // progression is found only at its middle term: no three-term progression is handed off twice,
 // in one run or across runs.
 #include <algorithm>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "console/console.h"
 #include "console/numtext.h"
 #include "platform/platform.h"
 #include "search/instantiate.h"
 #include "search/phases.h"
+#include "search/walk.h"
 
 namespace kv {
 namespace {
 
 constexpr uint32_t kDisplayInterval = 2000;  // milliseconds
+constexpr int32_t kChunkLines = 32;
+
+// What the search of one line leaves: its cursors, whether a progress check follows, and the
+// fates of the progressions it handed off, in order.
+template <typename W>
+struct LineOutcome {
+  int32_t line;
+  int32_t lowerCursor;
+  int32_t upperCursor;
+  bool check;
+  bool lowerPass;
+  uint32_t eventsEnd;  // end of this line's events in the chunk
+};
+
+template <typename W>
+struct HandOffEvent {
+  typename W::Value difference;
+  int32_t firstIndex;
+  ProgressionEnd end;
+};
+
+// A run of consecutive lines searched by one worker and committed in order by the main thread.
+template <typename W>
+struct LineChunk {
+  int32_t first = 0;
+  int32_t last = 0;
+  std::vector<LineOutcome<W>> lines;
+  std::vector<HandOffEvent<W>> events;
+  bool ready = false;
+};
 
 template <typename W>
 class Len3Walker {
@@ -34,18 +70,15 @@ class Len3Walker {
     start_ = Os().TickCount();
     lastDisplay_ = start_;
     SaveHalfData(s_, 0, 1);
-    const Value midpoint = static_cast<Value>((records_[1].value + records_[0].value) >> 1);
+    midpoint_ = static_cast<Value>((records_[1].value + records_[0].value) >> 1);
     s_.pending.entries.assign(100000, PendingEntry{0, 0, 0});
     s_.pending.pendingCount = 0;
     s_.pending.pendingCapacity = 100000;
 
-    int32_t i = 2;
-    for (; i <= n_ - 1 && records_[i].value <= midpoint; ++i) {
-      if (LowerPassLine(i)) ProgressCheck(i, true);
-    }
-    for (; i <= n_ - 1; ++i) {
-      UpperPassLine(i);
-      ProgressCheck(i, false);
+    if (s_.referenceEngine) {
+      SearchLinesOneByOne();
+    } else {
+      SearchLinesInChunks();
     }
 
     WriteCheckpoint(n_);
@@ -59,96 +92,188 @@ class Len3Walker {
  private:
   Value v(int32_t k) const { return records_[k].value; }
 
+  // The reference engine: every line walked in turn, every progression followed at once.
+  void SearchLinesOneByOne() {
+    auto handOff = [this](int32_t i) {
+      return [this, i](int32_t lo, int32_t hi, Value d) {
+        ExtendProgression(s_, static_cast<Value>(v(hi) + d), lo, i, d, hi + 1, 3);
+        GrowPendingList(s_.pending);
+      };
+    };
+    int32_t i = 2;
+    for (; i <= n_ - 1 && v(i) <= midpoint_; ++i) {
+      TableRecord<W>& r = records_[i];
+      if (r.lowerCursor == 0) continue;
+      CheckCursors(i, r.lowerCursor, r.upperCursor);
+      if (ReferenceLowerLine<W>(records_, n_, i, r.lowerCursor, r.upperCursor, handOff(i))) {
+        ProgressCheck(i, true);
+      }
+    }
+    for (; i <= n_ - 1; ++i) {
+      TableRecord<W>& r = records_[i];
+      if (r.lowerCursor != 0) {
+        CheckCursors(i, r.lowerCursor, r.upperCursor);
+        ReferenceUpperLine<W>(records_, n_, i, r.lowerCursor, r.upperCursor, handOff(i));
+      }
+      ProgressCheck(i, false);
+    }
+  }
+
   // Cursors that no search can have left (a damaged or hand-edited table) would lead the
   // walks off the table; such a line is searched again from its start.
-  void CheckCursors(int32_t i) {
-    TableRecord<W>& r = records_[i];
-    if (r.lowerCursor < 0 || r.lowerCursor >= i || r.upperCursor <= i || r.upperCursor > n_ + 1) {
-      r.lowerCursor = i - 1;
-      r.upperCursor = i + 1;
+  static void CheckCursors(int32_t i, int32_t& lo, int32_t& hi, int32_t n) {
+    if (lo < 0 || lo >= i || hi <= i || hi > n + 1) {
+      lo = i - 1;
+      hi = i + 1;
     }
   }
+  void CheckCursors(int32_t i, int32_t& lo, int32_t& hi) const { CheckCursors(i, lo, hi, n_); }
 
-  void HandOff(int32_t lo, int32_t i, int32_t hi, Value difference) {
-    ExtendProgression(s_, static_cast<Value>(v(hi) + difference), lo, i, difference, hi + 1, 3);
-    // The list grows only when full; the test here spares the call for every hand-off.
-    if (s_.pending.pendingCount >= s_.pending.pendingCapacity) GrowPendingList(s_.pending);
+  // The fast engines: lines are searched in chunks by every hardware thread, each progression
+  // followed by the thread that found it; the main thread commits the chunks in line order,
+  // exactly as the reference engine would have made the same calls, so that every file and
+  // every progress line comes out the same.
+  void SearchLinesInChunks() {
+    if (n_ < 3) return;
+    const bool dense = ValueBitmap<W>::Suits(records_, n_);
+    std::unique_ptr<ValueBitmap<W>> bitmap;
+    if (dense) bitmap = std::make_unique<ValueBitmap<W>>(records_, n_);
+    const SievedBitmap<W> sieved(s_.sieved);
+    sieved_ = &sieved;
+    unsigned threads = s_.threadCount != 0 ? s_.threadCount : Os().HardwareThreads();
+    if (threads == 0) threads = 1;
+
+    const int32_t firstLine = 2;
+    const int32_t lastLine = n_ - 1;
+    const int32_t chunkCount = (lastLine - firstLine) / kChunkLines + 1;
+    auto searchChunk = [&](LineChunk<W>& chunk, int32_t c) {
+      chunk.first = firstLine + c * kChunkLines;
+      chunk.last = std::min(lastLine, chunk.first + kChunkLines - 1);
+      chunk.lines.clear();
+      chunk.events.clear();
+      for (int32_t i = chunk.first; i <= chunk.last; ++i) SearchLine(i, bitmap.get(), chunk);
+    };
+
+    if (threads == 1) {
+      LineChunk<W> chunk;
+      for (int32_t c = 0; c < chunkCount; ++c) {
+        searchChunk(chunk, c);
+        Commit(chunk);
+      }
+      return;
+    }
+
+    // A window of chunks in flight bounds the memory, whatever the number of progressions.
+    const int32_t window = static_cast<int32_t>(4 * threads);
+    std::vector<LineChunk<W>> slots(static_cast<size_t>(window));
+    std::mutex mutex;
+    std::condition_variable changed;
+    int32_t nextChunk = 0;
+    int32_t committed = 0;
+    auto worker = [&]() {
+      for (;;) {
+        int32_t c;
+        {
+          std::unique_lock<std::mutex> lock(mutex);
+          changed.wait(lock,
+                       [&] { return nextChunk >= chunkCount || nextChunk < committed + window; });
+          if (nextChunk >= chunkCount) return;
+          c = nextChunk++;
+        }
+        LineChunk<W>& chunk = slots[static_cast<size_t>(c % window)];
+        searchChunk(chunk, c);
+        {
+          std::lock_guard<std::mutex> lock(mutex);
+          chunk.ready = true;
+        }
+        changed.notify_all();
+      }
+    };
+    std::vector<std::thread> pool;
+    for (unsigned t = 0; t < threads; ++t) pool.emplace_back(worker);
+    for (int32_t c = 0; c < chunkCount; ++c) {
+      LineChunk<W>& chunk = slots[static_cast<size_t>(c % window)];
+      {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [&] { return chunk.ready; });
+      }
+      Commit(chunk);
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        chunk.ready = false;
+        ++committed;
+      }
+      changed.notify_all();
+    }
+    for (auto& thread : pool) thread.join();
   }
 
-  // A line at or below the midpoint: every third term it can still pair with is present, so
-  // the line is finished for good when it ends. Returns false when it ends before any walk
-  // (nothing to check progress for).
-  bool LowerPassLine(int32_t i) {
-    TableRecord<W>& r = records_[i];
-    if (r.lowerCursor == 0) return false;
-    CheckCursors(i);
-    const Value m = r.value;
-    int32_t lo = r.lowerCursor;
-    int32_t hi = r.upperCursor;
-    if (hi > n_ || v(hi) - m > m) {
-      r.lowerCursor = 0;
-      return false;
-    }
-    Value t = static_cast<Value>(m - (v(hi) - m));
-    for (;;) {
-      while (lo >= 1 && v(lo) > t) --lo;
-      if (lo < 1) break;
-      if (v(lo) == t) {
-        HandOff(lo, i, hi, static_cast<Value>(v(hi) - m));
-        --lo;
-        if (lo < 1) break;
+  // Searches one line without touching the state: outcome and events go to the chunk.
+  void SearchLine(int32_t i, const ValueBitmap<W>* bitmap, LineChunk<W>& chunk) const {
+    const TableRecord<W>& r = records_[i];
+    LineOutcome<W> out{i, r.lowerCursor, r.upperCursor, false, v(i) <= midpoint_, 0};
+    if (out.lowerCursor != 0) {
+      CheckCursors(i, out.lowerCursor, out.upperCursor);
+      const Value m = v(i);
+      if (bitmap != nullptr) {
+        DenseWalker<W> walker(records_, n_, *bitmap);
+        walker.HandOffOnlyLonger(s_.minSaveLength > 3);
+        auto handOff = [&](Value d) { FollowDense(*bitmap, m, d, chunk.events); };
+        if (out.lowerPass) {
+          out.check = walker.LowerLine(i, out.lowerCursor, out.upperCursor, handOff);
+        } else {
+          walker.UpperLine(i, out.lowerCursor, out.upperCursor, handOff);
+        }
+      } else {
+        auto handOff = [&](int32_t lo, int32_t hi, Value d) {
+          const ProgressionEnd end =
+              FollowProgression(s_, static_cast<Value>(v(hi) + d), d, hi + 1, 3);
+          if (end.pending || end.termCount >= s_.minSaveLength)
+            chunk.events.push_back({d, lo, end});
+        };
+        if (out.lowerPass) {
+          out.check =
+              ReferenceLowerLine<W>(records_, n_, i, out.lowerCursor, out.upperCursor, handOff);
+        } else {
+          ReferenceUpperLine<W>(records_, n_, i, out.lowerCursor, out.upperCursor, handOff);
+        }
       }
-      t = static_cast<Value>(m + (m - v(lo)));
-      // Below the midpoint t never passes the largest value; the bound only guards a table
-      // whose header does not match its last record.
-      while (hi <= n_ && v(hi) < t) ++hi;
-      if (hi > n_) break;
-      if (v(hi) == t) {
-        HandOff(lo, i, hi, static_cast<Value>(m - v(lo)));
-        ++hi;
-        if (hi > n_) break;
-      }
-      const Value d = static_cast<Value>(v(hi) - m);
-      if (d > m) break;
-      t = static_cast<Value>(m - d);
     }
-    r.lowerCursor = 0;
-    r.upperCursor = hi;
-    return true;
+    if (!out.lowerPass) out.check = true;
+    out.eventsEnd = static_cast<uint32_t>(chunk.events.size());
+    chunk.lines.push_back(out);
   }
 
-  // A line above the midpoint: third terms may still be appended, so the line waits at the top
-  // of the data with its cursors where the walk left them.
-  void UpperPassLine(int32_t i) {
-    TableRecord<W>& r = records_[i];
-    if (r.lowerCursor == 0) return;
-    CheckCursors(i);
-    const Value m = r.value;
-    int32_t lo = r.lowerCursor;
-    int32_t hi = r.upperCursor;
-    for (;;) {
-      Value t = static_cast<Value>(m + (m - v(lo)));
-      while (hi <= n_ && v(hi) < t) ++hi;
-      if (hi > n_) break;
-      if (v(hi) == t) {
-        HandOff(lo, i, hi, static_cast<Value>(m - v(lo)));
-        ++hi;
-        if (hi > n_) break;
-      }
-      const Value d = static_cast<Value>(v(hi) - m);
-      t = static_cast<Value>(m - d);
-      // Above the midpoint t stays above the smallest value; the bound only guards a damaged
-      // table.
-      while (lo >= 1 && v(lo) > t) --lo;
-      if (lo < 1) break;
-      if (v(lo) == t) {
-        HandOff(lo, i, hi, d);
-        --lo;
-        if (lo < 1) break;
-      }
+  // Follows m - d, m, m + d upward with the bitmap, one bit test per further term, and keeps
+  // the progression when it leaves a trace (a result line or a pending entry).
+  void FollowDense(const ValueBitmap<W>& bitmap, Value m, Value d,
+                   std::vector<HandOffEvent<W>>& events) const {
+    const uint64_t step = static_cast<uint64_t>(d);
+    const uint64_t largest = bitmap.Largest();
+    uint64_t next = static_cast<uint64_t>(m) + 2 * step;
+    int32_t count = 3;
+    while (next <= largest && bitmap.Contains(next)) {
+      ++count;
+      next += step;
     }
-    r.lowerCursor = lo < 1 ? 0 : lo;
-    r.upperCursor = hi;
+    const bool pending = next > largest && !sieved_->RuledOut(static_cast<Value>(next));
+    if (!pending && count < s_.minSaveLength) return;
+    events.push_back({d, bitmap.IndexOf(static_cast<uint64_t>(m) - step), {pending, count}});
+  }
+
+  void Commit(const LineChunk<W>& chunk) {
+    uint32_t event = 0;
+    for (const LineOutcome<W>& out : chunk.lines) {
+      TableRecord<W>& r = records_[out.line];
+      r.lowerCursor = out.lowerCursor;
+      r.upperCursor = out.upperCursor;
+      for (; event < out.eventsEnd; ++event) {
+        const HandOffEvent<W>& e = chunk.events[event];
+        ApplyProgressionEnd(s_, e.end, e.firstIndex, out.line, e.difference);
+        GrowPendingList(s_.pending);
+      }
+      if (out.check) ProgressCheck(out.line, out.lowerPass);
+    }
   }
 
   void ProgressCheck(int32_t i, bool lowerPass) {
@@ -179,6 +304,8 @@ class Len3Walker {
   SearchState<W>& s_;
   const int32_t n_;
   TableRecord<W>* records_;
+  Value midpoint_ = 0;
+  const SievedBitmap<W>* sieved_ = nullptr;
   uint32_t start_ = 0;
   uint32_t lastDisplay_ = 0;
   int32_t firstUnsaved_ = 1;

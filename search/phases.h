@@ -37,6 +37,22 @@ bool isRuledOut(const SievedList<W>& list, typename W::Value v);
 // Extension of progressions and the result files.
 template <typename W>
 int32_t FindEntry(const NumberTable<W>& table, typename W::Value value, int32_t from, int32_t to);
+// Where a progression ends: finished (inside the table, or ruled out just beyond it) or
+// pending (it may continue beyond the largest number), with the number of its terms.
+struct ProgressionEnd {
+  bool pending;
+  int32_t termCount;
+};
+// Follows a progression through the table without changing anything (safe from any thread).
+template <typename W>
+ProgressionEnd FollowProgression(const SearchState<W>& s, typename W::Value next,
+                                 typename W::Value difference, int32_t searchFrom,
+                                 int32_t termCount);
+// Writes a finished progression's result line (when long enough) or appends it to the pending
+// list.
+template <typename W>
+void ApplyProgressionEnd(SearchState<W>& s, ProgressionEnd end, int32_t firstIndex,
+                         int32_t secondIndex, typename W::Value difference);
 template <typename W>
 void ExtendProgression(SearchState<W>& s, typename W::Value next, int32_t firstIndex,
                        int32_t secondIndex, typename W::Value difference, int32_t searchFrom,

@@ -1,0 +1,370 @@
+// The platform layer on Windows.
+//
+// Names and console text are code page 932 bytes inside the programs. File names are converted to
+// UTF-16 and opened with the wide calls, so they mean the same on every Windows whatever its ANSI
+// code page. Console text is converted only when a handle really is a console: redirected output
+// and input carry the bytes unchanged, exactly as on Linux.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "platform/platform.h"
+
+namespace kv {
+namespace {
+
+constexpr UINT kCodePage = 932;
+// The most that one ReadFile or WriteFile call is given.
+constexpr int64_t kMaxChunk = int64_t{1} << 30;
+
+// Converts code page 932 bytes to UTF-16; false when they are not valid code page 932.
+bool ToWide(std::string_view bytes, std::wstring& wide, DWORD flags = MB_ERR_INVALID_CHARS) {
+  wide.clear();
+  if (bytes.empty()) return true;
+  if (bytes.size() > static_cast<size_t>(kMaxChunk)) return false;
+  const int size = static_cast<int>(bytes.size());
+  const int needed = MultiByteToWideChar(kCodePage, flags, bytes.data(), size, nullptr, 0);
+  if (needed <= 0) return false;
+  wide.resize(static_cast<size_t>(needed));
+  return MultiByteToWideChar(kCodePage, flags, bytes.data(), size, wide.data(), needed) == needed;
+}
+
+std::string ToCodePage(std::wstring_view wide) {
+  std::string bytes;
+  if (wide.empty()) return bytes;
+  const int size = static_cast<int>(wide.size());
+  const int needed =
+      WideCharToMultiByte(kCodePage, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+  if (needed <= 0) return bytes;
+  bytes.resize(static_cast<size_t>(needed));
+  const int done =
+      WideCharToMultiByte(kCodePage, 0, wide.data(), size, bytes.data(), needed, nullptr, nullptr);
+  bytes.resize(done > 0 ? static_cast<size_t>(done) : 0);
+  return bytes;
+}
+
+// A name that cannot be converted names no file; the calls then fail as for a missing one.
+bool FileName(const std::string& name, std::wstring& wide) {
+  return ToWide(name, wide) && !wide.empty();
+}
+
+bool WriteAll(HANDLE handle, const char* data, int64_t size) {
+  while (size > 0) {
+    const DWORD chunk = static_cast<DWORD>(size < kMaxChunk ? size : kMaxChunk);
+    DWORD written = 0;
+    if (!WriteFile(handle, data, chunk, &written, nullptr) || written == 0) return false;
+    data += written;
+    size -= written;
+  }
+  return true;
+}
+
+int CountLineFeeds(std::string_view bytes) {
+  int count = 0;
+  for (const char c : bytes) count += c == '\n' ? 1 : 0;
+  return count;
+}
+
+bool IsConsole(HANDLE handle) {
+  DWORD mode = 0;
+  return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode);
+}
+
+class Win32File final : public FileHandle {
+ public:
+  explicit Win32File(HANDLE handle) : handle_(handle) {}
+  ~Win32File() override {
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  }
+  int64_t Size() override {
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(handle_, &size)) return -1;
+    return static_cast<int64_t>(size.QuadPart);
+  }
+  bool SeekEnd() override {
+    LARGE_INTEGER zero{};
+    return SetFilePointerEx(handle_, zero, nullptr, FILE_END) != 0;
+  }
+  bool SeekTo(int64_t offset) override {
+    if (offset < 0) return false;
+    LARGE_INTEGER target{};
+    target.QuadPart = offset;
+    return SetFilePointerEx(handle_, target, nullptr, FILE_BEGIN) != 0;
+  }
+  int64_t Read(void* buffer, int64_t count) override {
+    char* p = static_cast<char*>(buffer);
+    int64_t done = 0;
+    while (done < count) {
+      const int64_t left = count - done;
+      const DWORD chunk = static_cast<DWORD>(left < kMaxChunk ? left : kMaxChunk);
+      DWORD got = 0;
+      if (!ReadFile(handle_, p + done, chunk, &got, nullptr)) return done > 0 ? done : -1;
+      if (got == 0) break;
+      done += got;
+    }
+    return done;
+  }
+  bool Write(const void* buffer, int64_t count) override {
+    if (count < 0) return false;
+    return WriteAll(handle_, static_cast<const char*>(buffer), count);
+  }
+  bool Sync() override { return FlushFileBuffers(handle_) != 0; }
+  bool Close() override {
+    if (handle_ == INVALID_HANDLE_VALUE) return true;
+    const BOOL ok = CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+    return ok != 0;
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+class Win32Platform final : public Platform {
+ public:
+  Win32Platform() {
+    out_ = GetStdHandle(STD_OUTPUT_HANDLE);
+    in_ = GetStdHandle(STD_INPUT_HANDLE);
+    outConsole_ = IsConsole(out_);
+    inConsole_ = IsConsole(in_);
+  }
+
+  void WriteOut(std::string_view bytes) override {
+    if (bytes.empty() || out_ == nullptr || out_ == INVALID_HANDLE_VALUE) return;
+    if (!outConsole_) {
+      WriteAll(out_, bytes.data(), static_cast<int64_t>(bytes.size()));
+      return;
+    }
+    row_ += CountLineFeeds(bytes);
+    // A byte that is not code page 932 is shown as the console's replacement character.
+    std::wstring wide;
+    ToWide(bytes, wide, 0);
+    const wchar_t* p = wide.data();
+    size_t left = wide.size();
+    while (left > 0) {
+      const DWORD chunk = static_cast<DWORD>(left < 16384 ? left : 16384);
+      DWORD written = 0;
+      if (!WriteConsoleW(out_, p, chunk, &written, nullptr) || written == 0) return;
+      p += written;
+      left -= written;
+    }
+  }
+
+  bool ReadLine(std::string& line) override {
+    line.clear();
+    for (;;) {
+      if (pos_ < buffer_.size()) {
+        const size_t lf = buffer_.find('\n', pos_);
+        if (lf != std::string::npos) {
+          line.append(buffer_, pos_, lf - pos_);
+          pos_ = lf + 1;
+          if (!line.empty() && line.back() == '\r') line.pop_back();
+          return true;
+        }
+        line.append(buffer_, pos_, std::string::npos);
+        pos_ = buffer_.size();
+      }
+      if (eof_ || !ReadChunk()) {
+        eof_ = true;
+        break;
+      }
+    }
+    // End of input: a last line without LF is still a line.
+    if (!line.empty()) {
+      if (line.back() == '\r') line.pop_back();
+      return true;
+    }
+    return false;
+  }
+
+  // The cursor is moved relative to the row on which it stands, which is known as the number of
+  // lines printed and typed since the start. Absolute buffer rows would go wrong as soon as the
+  // buffer scrolls: in a window whose buffer is full, or in a terminal whose console buffer is
+  // just the visible window.
+  void MoveCursor(int column, int row) override {
+    if (!outConsole_ || column < 0 || row < 0) return;
+    if (row > row_) {
+      // Line feeds scroll the buffer when the row lies below its last line.
+      const std::wstring feeds(static_cast<size_t>(row - row_), L'\n');
+      DWORD written = 0;
+      WriteConsoleW(out_, feeds.data(), static_cast<DWORD>(feeds.size()), &written, nullptr);
+      row_ = row;
+    }
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!GetConsoleScreenBufferInfo(out_, &info)) return;
+    int y = info.dwCursorPosition.Y - (row_ - row);
+    if (y < 0) y = 0;
+    const int x = column < info.dwSize.X ? column : info.dwSize.X - 1;
+    COORD position{};
+    position.X = static_cast<SHORT>(x);
+    position.Y = static_cast<SHORT>(y);
+    SetConsoleCursorPosition(out_, position);
+    row_ = row;
+  }
+
+  std::unique_ptr<FileHandle> OpenRead(const std::string& name) override {
+    return Open(name, GENERIC_READ, OPEN_EXISTING);
+  }
+  std::unique_ptr<FileHandle> Create(const std::string& name) override {
+    return Open(name, GENERIC_WRITE, CREATE_ALWAYS);
+  }
+  std::unique_ptr<FileHandle> OpenAppend(const std::string& name) override {
+    return Open(name, GENERIC_WRITE, OPEN_ALWAYS);
+  }
+  bool Exists(const std::string& name) override {
+    std::wstring wide;
+    return FileName(name, wide) && GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
+  }
+  bool Copy(const std::string& from, const std::string& to) override {
+    std::wstring source;
+    std::wstring target;
+    return FileName(from, source) && FileName(to, target) &&
+           CopyFileW(source.c_str(), target.c_str(), FALSE) != 0;
+  }
+  bool Rename(const std::string& from, const std::string& to) override {
+    std::wstring source;
+    std::wstring target;
+    // Write-through: the rename that commits a replaced file must not outrun its content.
+    return FileName(from, source) && FileName(to, target) &&
+           MoveFileExW(source.c_str(), target.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  }
+  bool Remove(const std::string& name) override {
+    std::wstring wide;
+    return FileName(name, wide) && DeleteFileW(wide.c_str()) != 0;
+  }
+
+  uint32_t TickCount() override { return static_cast<uint32_t>(GetTickCount()); }
+  void SetIdlePriority() override { SetPriorityClass(GetCurrentProcess(), IDLE_PRIORITY_CLASS); }
+  unsigned HardwareThreads() override {
+    const unsigned n = std::thread::hardware_concurrency();
+    return n == 0 ? 1 : n;
+  }
+  [[noreturn]] void Exit(int code) override {
+    std::fflush(nullptr);
+    std::exit(code);
+  }
+
+  int RunProgram(const std::string& program, const std::string& directory, std::string_view input,
+                 const std::string& outputFile) override {
+    std::wstring programW;
+    std::wstring directoryW;
+    std::wstring outputW;
+    if (!FileName(program, programW) || !FileName(directory, directoryW) ||
+        !FileName(outputFile, outputW)) {
+      return -1;
+    }
+    SECURITY_ATTRIBUTES inherit{};
+    inherit.nLength = sizeof inherit;
+    inherit.bInheritHandle = TRUE;
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return -1;
+    // Only the child's end is inherited, or the child would never see the end of its input.
+    SetHandleInformation(writeEnd, HANDLE_FLAG_INHERIT, 0);
+    HANDLE output = CreateFileW(outputW.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (output == INVALID_HANDLE_VALUE) {
+      CloseHandle(readEnd);
+      CloseHandle(writeEnd);
+      return -1;
+    }
+    HANDLE error = nullptr;
+    const HANDLE ownError = GetStdHandle(STD_ERROR_HANDLE);
+    if (ownError != nullptr && ownError != INVALID_HANDLE_VALUE) {
+      DuplicateHandle(GetCurrentProcess(), ownError, GetCurrentProcess(), &error, 0, TRUE,
+                      DUPLICATE_SAME_ACCESS);
+    }
+
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = readEnd;
+    startup.hStdOutput = output;
+    startup.hStdError = error;
+    std::wstring commandLine = L"\"" + programW + L"\"";
+    PROCESS_INFORMATION process{};
+    const BOOL started = CreateProcessW(programW.c_str(), commandLine.data(), nullptr, nullptr,
+                                        TRUE, 0, nullptr, directoryW.c_str(), &startup, &process);
+    CloseHandle(readEnd);
+    CloseHandle(output);
+    if (error != nullptr) CloseHandle(error);
+    if (!started) {
+      CloseHandle(writeEnd);
+      return -1;
+    }
+    // A child that stops reading early makes the write fail; its exit code still counts.
+    WriteAll(writeEnd, input.data(), static_cast<int64_t>(input.size()));
+    CloseHandle(writeEnd);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD exitCode = 0;
+    const BOOL known = GetExitCodeProcess(process.hProcess, &exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return known ? static_cast<int>(exitCode) : -1;
+  }
+
+ private:
+  static std::unique_ptr<FileHandle> Open(const std::string& name, DWORD access,
+                                          DWORD disposition) {
+    std::wstring wide;
+    if (!FileName(name, wide)) return nullptr;
+    const HANDLE handle = CreateFileW(wide.c_str(), access, FILE_SHARE_READ, nullptr, disposition,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    return std::make_unique<Win32File>(handle);
+  }
+
+  // Appends the next piece of standard input to the buffer; false at the end of input.
+  bool ReadChunk() {
+    if (in_ == nullptr || in_ == INVALID_HANDLE_VALUE) return false;
+    if (inConsole_) {
+      // A console delivers one typed line per read, in UTF-16.
+      wchar_t chunk[1024];
+      DWORD got = 0;
+      if (!ReadConsoleW(in_, chunk, 1024, &got, nullptr) || got == 0) return false;
+      std::wstring_view typed(chunk, got);
+      // Ctrl+Z at the start of a line ends the console input, as for the other console programs.
+      if (typed.front() == L'\x1A') return false;
+      buffer_ = ToCodePage(typed);
+      pos_ = 0;
+      // The console echoes the typed line end: the cursor is on the next row.
+      if (outConsole_) row_ += CountLineFeeds(buffer_);
+      return true;
+    }
+    char chunk[4096];
+    DWORD got = 0;
+    // A closed pipe reports an error rather than zero bytes; both mean the end.
+    if (!ReadFile(in_, chunk, sizeof chunk, &got, nullptr) || got == 0) return false;
+    buffer_.assign(chunk, got);
+    pos_ = 0;
+    return true;
+  }
+
+  HANDLE out_ = nullptr;
+  HANDLE in_ = nullptr;
+  bool outConsole_ = false;
+  bool inConsole_ = false;
+  int row_ = 0;  // the cursor's row, counted from the row on which the program started
+  std::string buffer_;
+  size_t pos_ = 0;
+  bool eof_ = false;
+};
+
+}  // namespace
+
+Platform& NativePlatform() {
+  static Win32Platform platform;
+  return platform;
+}
+
+}  // namespace kv

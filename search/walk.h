@@ -1,0 +1,449 @@
+// The walks of one line (middle term) of the length-3 search, in two engines.
+//
+// The reference engine is the plain two-cursor walk: the lower cursor moves down and the upper
+// cursor moves up, alternately, so that the line's differences are tried in increasing order.
+// It is the judge of what the search writes.
+//
+// The dense engine gets the same answers faster on tables whose values lie close together (such
+// as primes): the differences found are those d for which both m - d and m + d are in the table,
+// which a bitmap of the values tests 64 differences at a time; and the cursors the walk would
+// leave are derived from where it would stop. The walk visits, alternately, the next value above
+// the last one on the other side; it stops in the lower pass once the lower side is used up and
+// in the upper pass once the upper side is, and which cursor moved last at a common difference
+// depends only on the nearest smaller values of the two sides (a run of common differences
+// alternates). DenseWalker reproduces exactly that.
+#pragma once
+
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <vector>
+
+#include "search/phases.h"
+#include "search/state.h"
+
+namespace kv {
+
+// The plain walk of a line at or below the midpoint. `handOff(lo, hi, d)` receives every
+// progression v(lo), m, v(hi) in order. Returns false when the line ended before any walk (no
+// progress check follows). The cursors are updated in place; the line ends finished (lo = 0).
+template <typename W, typename HandOff>
+bool ReferenceLowerLine(const TableRecord<W>* r, int32_t n, int32_t i, int32_t& lo, int32_t& hi,
+                        HandOff&& handOff) {
+  using Value = typename W::Value;
+  auto v = [r](int32_t k) { return r[k].value; };
+  const Value m = v(i);
+  if (hi > n || v(hi) - m > m) {
+    lo = 0;
+    return false;
+  }
+  Value t = static_cast<Value>(m - (v(hi) - m));
+  for (;;) {
+    while (lo >= 1 && v(lo) > t) --lo;
+    if (lo < 1) break;
+    if (v(lo) == t) {
+      handOff(lo, hi, static_cast<Value>(v(hi) - m));
+      --lo;
+      if (lo < 1) break;
+    }
+    t = static_cast<Value>(m + (m - v(lo)));
+    // Below the midpoint t never passes the largest value; the bound only guards a table whose
+    // header does not match its last record.
+    while (hi <= n && v(hi) < t) ++hi;
+    if (hi > n) break;
+    if (v(hi) == t) {
+      handOff(lo, hi, static_cast<Value>(m - v(lo)));
+      ++hi;
+      if (hi > n) break;
+    }
+    const Value d = static_cast<Value>(v(hi) - m);
+    if (d > m) break;
+    t = static_cast<Value>(m - d);
+  }
+  lo = 0;
+  return true;
+}
+
+// The plain walk of a line above the midpoint; the cursors stay where the walk leaves them.
+template <typename W, typename HandOff>
+void ReferenceUpperLine(const TableRecord<W>* r, int32_t n, int32_t i, int32_t& lo, int32_t& hi,
+                        HandOff&& handOff) {
+  using Value = typename W::Value;
+  auto v = [r](int32_t k) { return r[k].value; };
+  const Value m = v(i);
+  for (;;) {
+    Value t = static_cast<Value>(m + (m - v(lo)));
+    while (hi <= n && v(hi) < t) ++hi;
+    if (hi > n) break;
+    if (v(hi) == t) {
+      handOff(lo, hi, static_cast<Value>(m - v(lo)));
+      ++hi;
+      if (hi > n) break;
+    }
+    const Value d = static_cast<Value>(v(hi) - m);
+    t = static_cast<Value>(m - d);
+    // Above the midpoint t stays above the smallest value; the bound only guards a damaged
+    // table.
+    while (lo >= 1 && v(lo) > t) --lo;
+    if (lo < 1) break;
+    if (v(lo) == t) {
+      handOff(lo, hi, d);
+      --lo;
+      if (lo < 1) break;
+    }
+  }
+  if (lo < 1) lo = 0;
+}
+
+// A bitmap of the table's values and of their mirror image, with a rank directory, for tables
+// dense enough that one bit per possible value costs little more than the table itself.
+template <typename W>
+class ValueBitmap {
+ public:
+  using Value = typename W::Value;
+
+  // True when the table (records 1..n, ascending, header value = v(n)) suits the dense engine.
+  static bool Suits(const TableRecord<W>* r, int32_t n) {
+    if (n < 3 || r[0].value != r[n].value) return false;
+    const uint64_t span = static_cast<uint64_t>(r[n].value) + 1;
+    return span <= (uint64_t{1} << 36) && span <= 64 * (static_cast<uint64_t>(n) + 1) + 4096;
+  }
+
+  ValueBitmap(const TableRecord<W>* r, int32_t n) : largest_(static_cast<uint64_t>(r[n].value)) {
+    const size_t words = static_cast<size_t>(largest_ / 64) + 2;
+    // The value bitmap reaches twice as far, all zero above the largest value, so that the
+    // fourth terms of a line's progressions (up to twice the largest value) are read without
+    // bounds tests.
+    bits_.assign(2 * words + 2, 0);
+    mirror_.assign(words, 0);
+    for (int32_t k = 1; k <= n; ++k) {
+      const uint64_t x = static_cast<uint64_t>(r[k].value);
+      bits_[x >> 6] |= uint64_t{1} << (x & 63);
+      const uint64_t y = largest_ - x;
+      mirror_[y >> 6] |= uint64_t{1} << (y & 63);
+    }
+    rank_.resize(words);
+    uint32_t count = 0;
+    for (size_t w = 0; w < words; ++w) {
+      rank_[w] = count;
+      count += static_cast<uint32_t>(std::popcount(bits_[w]));
+    }
+    // A table of odd numbers (2 aside, as in the primes) pairs odd middle terms only with even
+    // differences: half the bits need to be read.
+    oddOnly_ = largest_ % 2 == 1;
+    for (int32_t k = 1; k <= n && oddOnly_; ++k) {
+      const uint64_t x = static_cast<uint64_t>(r[k].value);
+      oddOnly_ = x % 2 == 1 || x == 2;
+    }
+    if (oddOnly_) {
+      const size_t oddWords = static_cast<size_t>(largest_ / 128) + 2;
+      oddBits_.assign(2 * oddWords + 2, 0);
+      oddMirror_.assign(oddWords, 0);
+      for (int32_t k = 1; k <= n; ++k) {
+        const uint64_t x = static_cast<uint64_t>(r[k].value);
+        if (x % 2 == 0) continue;
+        const uint64_t at = x / 2;
+        oddBits_[at >> 6] |= uint64_t{1} << (at & 63);
+        const uint64_t mirrored = largest_ / 2 - at;
+        oddMirror_[mirrored >> 6] |= uint64_t{1} << (mirrored & 63);
+      }
+    }
+  }
+
+  // Reads 64 bits at a time from bit `at` of a bitmap onward.
+  class Stream {
+   public:
+    Stream(const std::vector<uint64_t>& words, uint64_t at)
+        : p_(words.data() + (at >> 6)), shift_(static_cast<unsigned>(at & 63)) {}
+    // Bits at + 64 k to at + 64 k + 63.
+    uint64_t At(size_t k) const {
+      // Shifting the upper word in two steps keeps a shift of 0 defined.
+      return (p_[k] >> shift_) | ((p_[k + 1] << 1) << (63 - shift_));
+    }
+
+   private:
+    const uint64_t* p_;
+    unsigned shift_;
+  };
+  Stream OddStream(uint64_t at) const { return Stream(oddBits_, at); }
+  Stream OddMirrorStream(uint64_t at) const { return Stream(oddMirror_, at); }
+
+  // Whether every value is odd but for a 2; the odd bitmaps hold odd value x at bit x / 2.
+  bool OddOnly() const { return oddOnly_; }
+  uint64_t OddBits(uint64_t at) const { return Extract(oddBits_, at); }
+  uint64_t OddMirrorBits(uint64_t at) const { return Extract(oddMirror_, at); }
+
+  bool Contains(uint64_t x) const {
+    return x <= largest_ && ((bits_[x >> 6] >> (x & 63)) & 1) != 0;
+  }
+  // Table index of a value that is in the table.
+  int32_t IndexOf(uint64_t x) const {
+    const uint64_t below = bits_[x >> 6] & ((uint64_t{2} << (x & 63)) - 1);
+    return static_cast<int32_t>(rank_[x >> 6] + static_cast<uint32_t>(std::popcount(below)));
+  }
+  // 64 bits of the value bitmap (or of its mirror) starting at bit `at`.
+  uint64_t Bits(uint64_t at) const { return Extract(bits_, at); }
+  uint64_t MirrorBits(uint64_t at) const { return Extract(mirror_, at); }
+  uint64_t Largest() const { return largest_; }
+
+ private:
+  static uint64_t Extract(const std::vector<uint64_t>& words, uint64_t at) {
+    const size_t w = static_cast<size_t>(at >> 6);
+    const unsigned s = static_cast<unsigned>(at & 63);
+    const uint64_t low = words[w] >> s;
+    return s == 0 ? low : low | (words[w + 1] << (64 - s));
+  }
+
+  uint64_t largest_;
+  std::vector<uint64_t> bits_;
+  std::vector<uint64_t> mirror_;
+  std::vector<uint32_t> rank_;
+  bool oddOnly_ = false;
+  std::vector<uint64_t> oddBits_;
+  std::vector<uint64_t> oddMirror_;
+};
+
+// The sieved list as a bitmap over its range, so that a value beyond the table is judged with
+// one bit test instead of a bisection. Falls back to the bisection for ranges too wide to map.
+template <typename W>
+class SievedBitmap {
+ public:
+  using Value = typename W::Value;
+
+  explicit SievedBitmap(const SievedList<W>& list) : list_(list) {
+    if (list.count < 2 || list.entries.size() < list.count) return;
+    const Value start = list.entries[0];
+    const Value end = list.entries[1];
+    if (end < start || static_cast<uint64_t>(end - start) >= (uint64_t{1} << 30)) return;
+    start_ = start;
+    end_ = end;
+    candidates_.assign(static_cast<size_t>((end - start) / 64) + 1, 0);
+    for (uint32_t k = 2; k < list.count; ++k) {
+      const Value x = list.entries[k];
+      if (x < start || x > end) continue;
+      const uint64_t at = static_cast<uint64_t>(x - start);
+      candidates_[at >> 6] |= uint64_t{1} << (at & 63);
+    }
+    mapped_ = true;
+  }
+
+  bool RuledOut(Value v) const {
+    if (!mapped_) return isRuledOut(list_, v);
+    if (v < start_ || v > end_) return false;
+    const uint64_t at = static_cast<uint64_t>(v - start_);
+    return ((candidates_[at >> 6] >> (at & 63)) & 1) == 0;
+  }
+
+ private:
+  const SievedList<W>& list_;
+  bool mapped_ = false;
+  Value start_ = 0;
+  Value end_ = 0;
+  std::vector<uint64_t> candidates_;
+};
+
+// The dense engine for one line. `handOff(d)` receives the differences in increasing order;
+// the first term m - d and the third term m + d are both in the table.
+template <typename W>
+class DenseWalker {
+ public:
+  using Value = typename W::Value;
+
+  DenseWalker(const TableRecord<W>* r, int32_t n, const ValueBitmap<W>& bitmap)
+      : r_(r), n_(n), bitmap_(bitmap) {}
+
+  // When `onlyLonger` is set, the progressions whose fourth term is missing inside the table
+  // are not handed off (they are finished with three terms and leave no trace when fewer than
+  // `minSaveLength` terms are saved).
+  void HandOffOnlyLonger(bool onlyLonger) { onlyLonger_ = onlyLonger; }
+
+  // Same contract as ReferenceLowerLine.
+  template <typename HandOff>
+  bool LowerLine(int32_t i, int32_t& lo, int32_t& hi, HandOff&& handOff) const {
+    const Value m = v(i);
+    if (hi > n_ || v(hi) - m > m) {
+      lo = 0;
+      return false;
+    }
+    const Value lowerMax = m - v(1);
+    Enumerate(m, Max(m - v(lo), v(hi) - m), Min(lowerMax, v(n_) - m), handOff);
+    // The walk stops at the first upper value that reaches the largest lower difference; if
+    // that value is the largest lower difference itself and the upper cursor found it, the
+    // cursor has moved past it.
+    int32_t h = FirstAtLeast(hi, static_cast<Value>(m + lowerMax));
+    if (h <= n_ && v(h) - m == lowerMax && !FoundByLowerCursor(m, 1, h, lo, hi, true)) ++h;
+    lo = 0;
+    hi = h;
+    return true;
+  }
+
+  // Same contract as ReferenceUpperLine.
+  template <typename HandOff>
+  void UpperLine(int32_t i, int32_t& lo, int32_t& hi, HandOff&& handOff) const {
+    if (hi > n_ || lo < 1) return;
+    const Value m = v(i);
+    const Value upperMax = v(n_) - m;
+    Enumerate(m, Max(m - v(lo), v(hi) - m), Min(m - v(1), upperMax), handOff);
+    // The walk stops once the upper side is used up; the lower cursor then rests on the first
+    // lower value beyond the largest upper difference, or on that difference itself when the
+    // upper cursor found it.
+    const Value bound = static_cast<Value>(m - upperMax);
+    int32_t k = LastAtMost(lo, bound);
+    if (v(k) == bound && FoundByLowerCursor(m, k, n_, lo, hi, false)) --k;
+    lo = k;
+    hi = n_ + 1;
+  }
+
+ private:
+  Value v(int32_t k) const { return r_[k].value; }
+  static Value Max(Value a, Value b) { return a > b ? a : b; }
+  static Value Min(Value a, Value b) { return a < b ? a : b; }
+
+  template <typename HandOff>
+  void Enumerate(Value m, Value from, Value to, HandOff& handOff) const {
+    if (from > to) return;
+    if (bitmap_.OddOnly() && m % 2 == 1) {
+      EnumerateEven(m, from, to, handOff);
+      return;
+    }
+    const uint64_t up = static_cast<uint64_t>(m);
+    const uint64_t down = bitmap_.Largest() - up;
+    const uint64_t last = static_cast<uint64_t>(to);
+    // Differences above this one have their fourth term beyond the largest value.
+    const uint64_t insideLimit = (bitmap_.Largest() - up) / 2;
+    for (uint64_t base = static_cast<uint64_t>(from); base <= last; base += 64) {
+      uint64_t hits = bitmap_.Bits(up + base) & bitmap_.MirrorBits(down + base);
+      if (last - base < 63) hits &= (uint64_t{2} << (last - base)) - 1;
+      if (onlyLonger_ && hits != 0) {
+        // The fourth terms m + 2d of the 64 differences are every second bit from m + 2 base.
+        const uint64_t at = up + 2 * base;
+        uint64_t keep = EvenBits(bitmap_.Bits(at)) | (EvenBits(bitmap_.Bits(at + 64)) << 32);
+        if (insideLimit < base) {
+          keep = ~uint64_t{0};
+        } else if (insideLimit - base < 63) {
+          keep |= ~((uint64_t{2} << (insideLimit - base)) - 1);
+        }
+        hits &= keep;
+      }
+      while (hits != 0) {
+        handOff(static_cast<Value>(base + static_cast<uint64_t>(std::countr_zero(hits))));
+        hits &= hits - 1;
+      }
+      if (last - base < 64) break;
+    }
+  }
+
+  // The same over a table of odd numbers, for an odd middle term: only even differences d = 2e
+  // can join two odd values, and m + 2e, m - 2e and the fourth term m + 4e sit at bits
+  // m / 2 + e, mirrored m / 2 - e and m / 2 + 2e of the odd bitmaps.
+  template <typename HandOff>
+  void EnumerateEven(Value m, Value from, Value to, HandOff& handOff) const {
+    const uint64_t first = (static_cast<uint64_t>(from) + 1) / 2;
+    const uint64_t last = static_cast<uint64_t>(to) / 2;
+    if (first > last) return;
+    const uint64_t up = static_cast<uint64_t>(m) / 2;
+    const uint64_t down = bitmap_.Largest() / 2 - up;
+    const uint64_t insideLimit = (bitmap_.Largest() - static_cast<uint64_t>(m)) / 4;
+    const auto upper = bitmap_.OddStream(up + first);
+    const auto lower = bitmap_.OddMirrorStream(down + first);
+    const auto fourth = bitmap_.OddStream(up + 2 * first);
+    size_t k = 0;
+    for (uint64_t base = first; base <= last; base += 64, ++k) {
+      uint64_t hits = upper.At(k) & lower.At(k);
+      if (last - base < 63) hits &= (uint64_t{2} << (last - base)) - 1;
+      if (onlyLonger_) {
+        uint64_t keep = EvenBits(fourth.At(2 * k)) | (EvenBits(fourth.At(2 * k + 1)) << 32);
+        if (insideLimit < base) {
+          keep = ~uint64_t{0};
+        } else if (insideLimit - base < 63) {
+          keep |= ~((uint64_t{2} << (insideLimit - base)) - 1);
+        }
+        hits &= keep;
+      }
+      while (hits != 0) {
+        const uint64_t e = base + static_cast<uint64_t>(std::countr_zero(hits));
+        handOff(static_cast<Value>(2 * e));
+        hits &= hits - 1;
+      }
+      if (last - base < 64) break;
+    }
+  }
+
+  // Bits 0, 2, 4, ..., 62 of x packed into the low 32 bits.
+  static uint64_t EvenBits(uint64_t x) {
+    x &= 0x5555555555555555ULL;
+    x = (x | (x >> 1)) & 0x3333333333333333ULL;
+    x = (x | (x >> 2)) & 0x0F0F0F0F0F0F0F0FULL;
+    x = (x | (x >> 4)) & 0x00FF00FF00FF00FFULL;
+    x = (x | (x >> 8)) & 0x0000FFFF0000FFFFULL;
+    x = (x | (x >> 16)) & 0x00000000FFFFFFFFULL;
+    return x;
+  }
+
+  // First index in [from, n] whose value is at least x, or n + 1.
+  int32_t FirstAtLeast(int32_t from, Value x) const {
+    int32_t a = from;
+    int32_t b = n_ + 1;
+    while (a < b) {
+      const int32_t mid = a + (b - a) / 2;
+      if (v(mid) < x) {
+        a = mid + 1;
+      } else {
+        b = mid;
+      }
+    }
+    return a;
+  }
+  // Last index in [1, to] whose value is at most x (x is at least v(1)).
+  int32_t LastAtMost(int32_t to, Value x) const {
+    int32_t a = 1;
+    int32_t b = to;
+    while (a < b) {
+      const int32_t mid = a + (b - a + 1) / 2;
+      if (v(mid) <= x) {
+        a = mid;
+      } else {
+        b = mid - 1;
+      }
+    }
+    return a;
+  }
+
+  // For a difference common to both sides, m - v(k) = v(h) - m: whether the walk that started
+  // at the cursors (lo0, hi0) finds it with the lower cursor (else with the upper one). The
+  // nearest smaller difference of either side decides; a run of common differences alternates.
+  bool FoundByLowerCursor(Value m, int32_t k, int32_t h, int32_t lo0, int32_t hi0,
+                          bool lowerPass) const {
+    bool flip = false;
+    for (;;) {
+      const bool hasLower = k + 1 <= lo0;
+      const bool hasUpper = h - 1 >= hi0;
+      bool lowerDecides;
+      if (hasLower && hasUpper) {
+        const Value below = m - v(k + 1);
+        const Value above = v(h - 1) - m;
+        if (below == above) {
+          flip = !flip;
+          ++k;
+          --h;
+          continue;
+        }
+        lowerDecides = below > above;
+      } else if (hasLower || hasUpper) {
+        lowerDecides = hasLower;
+      } else {
+        // At the line's start the lower pass holds an upper value and walks the lower cursor
+        // towards it; the upper pass does the opposite.
+        lowerDecides = lowerPass;
+      }
+      return lowerDecides != flip;
+    }
+  }
+
+  const TableRecord<W>* r_;
+  int32_t n_;
+  const ValueBitmap<W>& bitmap_;
+  bool onlyLonger_ = false;
+};
+
+}  // namespace kv

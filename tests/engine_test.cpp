@@ -1,0 +1,217 @@
+// The fast engines of the length-3 search against the reference engine: over tables grown in
+// several runs, dense and sparse, with and without a sieved list, on one and several threads,
+// every file, every console byte and every cursor must come out the same.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "tests/search_testing.h"
+
+namespace kv {
+namespace {
+
+using kvtest::AppendValues;
+using kvtest::FakePlatform;
+using kvtest::TempDir;
+
+struct Engine {
+  bool reference;
+  unsigned threads;
+};
+
+template <typename W>
+struct EngineRun {
+  SearchState<W> state;
+  TempDir dir;
+  FakePlatform fake;
+};
+
+template <typename W>
+void ExpectSameAsReference(const std::vector<std::vector<uint64_t>>& batches, int32_t minSave,
+                           const std::vector<uint64_t>& sieved, uint32_t tickStep) {
+  const Engine engines[] = {{true, 1}, {false, 1}, {false, 3}};
+  std::vector<std::unique_ptr<EngineRun<W>>> runs;
+  for (const Engine& e : engines) {
+    auto run = std::make_unique<EngineRun<W>>();
+    run->state.referenceEngine = e.reference;
+    run->state.threadCount = e.threads;
+    run->state.minSaveLength = minSave;
+    run->fake.tickStep = tickStep;
+    runs.push_back(std::move(run));
+  }
+  for (size_t b = 0; b < batches.size(); ++b) {
+    std::vector<kvtest::RunResult> results;
+    for (auto& run : runs) {
+      std::vector<typename W::Value> values;
+      for (uint64_t x : batches[b]) values.push_back(static_cast<typename W::Value>(x));
+      AppendValues(run->state, values);
+      run->state.sieved.entries.clear();
+      for (uint64_t x : sieved)
+        run->state.sieved.entries.push_back(static_cast<typename W::Value>(x));
+      run->state.sieved.count = static_cast<uint32_t>(sieved.size());
+      results.push_back(kvtest::RunLen3In(run->state, run->fake, run->dir.path()));
+    }
+    for (size_t k = 1; k < runs.size(); ++k) {
+      SCOPED_TRACE("engine " + std::to_string(k) + ", run " + std::to_string(b));
+      if (tickStep != 0) {
+        EXPECT_EQ(results[k].output, results[0].output);
+      } else {
+        EXPECT_EQ(kvtest::MaskTimings(results[k].output), kvtest::MaskTimings(results[0].output));
+      }
+      EXPECT_EQ(results[k].files, results[0].files);
+      const auto& want = runs[0]->state.table.records;
+      const auto& got = runs[k]->state.table.records;
+      ASSERT_EQ(got.size(), want.size());
+      for (size_t i = 0; i < want.size(); ++i) {
+        ASSERT_EQ(got[i].lowerCursor, want[i].lowerCursor) << "record " << i;
+        ASSERT_EQ(got[i].upperCursor, want[i].upperCursor) << "record " << i;
+      }
+    }
+  }
+}
+
+// Splits ascending values into batches, each a run's new numbers.
+std::vector<std::vector<uint64_t>> Batches(const std::vector<uint64_t>& values, size_t count,
+                                           std::mt19937_64& rng) {
+  std::vector<size_t> cuts;
+  for (size_t k = 1; k < count; ++k) cuts.push_back(rng() % values.size());
+  std::sort(cuts.begin(), cuts.end());
+  cuts.push_back(values.size());
+  std::vector<std::vector<uint64_t>> batches;
+  size_t from = 0;
+  for (size_t cut : cuts) {
+    if (cut <= from) continue;
+    batches.emplace_back(values.begin() + static_cast<std::ptrdiff_t>(from),
+                         values.begin() + static_cast<std::ptrdiff_t>(cut));
+    from = cut;
+  }
+  // The first run needs three numbers.
+  while (batches.size() > 1 && batches[0].size() < 3) {
+    batches[1].insert(batches[1].begin(), batches[0].begin(), batches[0].end());
+    batches.erase(batches.begin());
+  }
+  return batches;
+}
+
+// The sieved list of a range above the table: the listed candidates are the values in it
+// that `keep` accepts.
+std::vector<uint64_t> SievedAbove(uint64_t from, uint64_t to, const std::vector<uint64_t>& keep) {
+  std::vector<uint64_t> list{from, to};
+  for (uint64_t x : keep) {
+    if (x >= from && x <= to) list.push_back(x);
+  }
+  return list;
+}
+
+TEST(Engines, DensePrimesGrownOverRuns) {
+  std::mt19937_64 rng(1);
+  const auto primes = kvtest::PrimesBelow(30000);
+  std::vector<uint64_t> table(primes.begin(), primes.begin() + 2500);
+  for (int round = 0; round < 3; ++round) {
+    const auto batches = Batches(table, 1 + static_cast<size_t>(round) * 2, rng);
+    const auto sieved =
+        round == 1 ? SievedAbove(table.back() + 1, 30000, primes) : std::vector<uint64_t>{};
+    ExpectSameAsReference<Width64>(batches, 4 + round, sieved, 400);
+    ExpectSameAsReference<Width32>(batches, 3, sieved, 0);
+  }
+}
+
+TEST(Engines, RandomDenseAndSparseTables) {
+  std::mt19937_64 rng(2);
+  for (int round = 0; round < 12; ++round) {
+    const bool sparse = round % 3 == 2;
+    const uint64_t limit = sparse ? (round % 2 == 0 ? Width64::kLimit : Width32::kLimit) : 4000;
+    std::set<uint64_t> chosen;
+    const size_t want = 200 + rng() % 600;
+    while (chosen.size() < want) {
+      if (sparse && chosen.size() > 10 && rng() % 3 == 0) {
+        // Equally spaced runs make long progressions in a sparse table too.
+        const uint64_t a = rng() % (limit / 4);
+        const uint64_t d = 1 + rng() % (limit / 64);
+        for (uint64_t k = 0; k < 12; ++k) chosen.insert(a + k * d);
+      } else {
+        chosen.insert(rng() % limit);
+      }
+    }
+    const std::vector<uint64_t> values(chosen.begin(), chosen.end());
+    const auto batches = Batches(values, 1 + rng() % 4, rng);
+    std::vector<uint64_t> sieved;
+    if (round % 2 == 1 && !sparse) {
+      std::vector<uint64_t> keep;
+      for (uint64_t x = values.back() + 1; x < values.back() + 3000; ++x) {
+        if (rng() % 3 == 0) keep.push_back(x);
+      }
+      sieved = SievedAbove(values.back() - 100, values.back() + 3000, keep);
+    }
+    const int32_t minSave = 3 + static_cast<int32_t>(rng() % 3);
+    if (limit > Width32::kLimit) {
+      ExpectSameAsReference<Width64>(batches, minSave, sieved, 700);
+    } else {
+      ExpectSameAsReference<Width32>(batches, minSave, sieved, 700);
+      ExpectSameAsReference<Width64>(batches, minSave, sieved, 0);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kv
+
+namespace kv {
+namespace {
+
+// Whole runs of the program over a table grown run by run, so that each run's continuation
+// search re-examines what the earlier ones stored: every engine and thread count leaves the
+// same console bytes and the same files.
+template <typename W>
+void ExpectSameWholeRuns(const std::vector<std::vector<uint64_t>>& batches, int32_t minSave,
+                         const std::string& sieved) {
+  const Engine engines[] = {{true, 1}, {false, 1}, {false, 4}};
+  std::vector<std::unique_ptr<TempDir>> dirs;
+  for (size_t k = 0; k < std::size(engines); ++k) dirs.push_back(std::make_unique<TempDir>());
+  for (size_t b = 0; b < batches.size(); ++b) {
+    std::string numbers;
+    for (uint64_t x : batches[b]) numbers += std::to_string(x) + "\r\n";
+    std::vector<kvtest::RunResult> results;
+    for (size_t k = 0; k < std::size(engines); ++k) {
+      kvtest::Files files{{"new.txt", numbers}};
+      if (b == 0 && !sieved.empty()) files[W::kSievedFile] = sieved;
+      kvtest::WriteFiles(dirs[k]->path(), files);
+      FakePlatform fake;
+      fake.tickStep = 300;
+      fake.input = {"new.txt", std::to_string(minSave), ""};
+      SearchState<W> state;
+      state.referenceEngine = engines[k].reference;
+      state.threadCount = engines[k].threads;
+      results.push_back(
+          kvtest::RunInDirectory([&state] { RunSearchProgram(state); }, fake, dirs[k]->path()));
+    }
+    for (size_t k = 1; k < results.size(); ++k) {
+      SCOPED_TRACE("engine " + std::to_string(k) + ", run " + std::to_string(b));
+      EXPECT_EQ(results[k].exitCode, 0);
+      EXPECT_EQ(results[k].output, results[0].output);
+      EXPECT_EQ(results[k].files, results[0].files);
+    }
+  }
+}
+
+TEST(Engines, WholeRunsWithContinuationSearches) {
+  std::mt19937_64 rng(5);
+  const auto primes = kvtest::PrimesBelow(20000);
+  for (int round = 0; round < 3; ++round) {
+    const auto batches = Batches(primes, 3 + static_cast<size_t>(round), rng);
+    std::string sieved;
+    if (round == 1) {
+      sieved = kvtest::LE<uint64_t>(5000) + kvtest::LE<uint64_t>(30000);
+      for (uint64_t p : kvtest::PrimesBelow(30001)) {
+        if (p >= 5000 && rng() % 2 == 0) sieved += kvtest::LE<uint64_t>(p);
+      }
+    }
+    ExpectSameWholeRuns<Width64>(batches, 3 + round, sieved);
+  }
+  std::vector<uint64_t> sparse;
+  for (uint64_t k = 0; k < 600; ++k) sparse.push_back(k * 3571 + (k % 7) * 11 + 1);
+  ExpectSameWholeRuns<Width32>(Batches(sparse, 4, rng), 3, "");
+}
+
+}  // namespace
+}  // namespace kv
