@@ -92,6 +92,8 @@ class Importer {
 
   bool LoadList() {
     auto file = Os().OpenRead(W::kSievedFile);
+    // A list that exists but cannot be opened must not be replaced by a new one.
+    if (!file && Os().Exists(W::kSievedFile)) ReadFailedStop();
     if (!file) {
       PrintLine("データを取得できませんでした。新規作成します。");
       return false;
@@ -99,11 +101,8 @@ class Importer {
     std::string bytes;
     const bool read = ReadAll(*file, bytes);
     file->Close();
-    if (!read) {
-      // Going on with an empty list would overwrite the file that could not be read.
-      PrintLine("既存データの読み込みに失敗しました。保存せず終了します。");
-      EndRun();
-    }
+    // Going on with an empty list would overwrite the file that could not be read.
+    if (!read) ReadFailedStop();
     constexpr size_t kWidth = sizeof(Value);
     const auto entries = static_cast<int64_t>(bytes.size() / kWidth);
     // A file shorter than the two range entries is no list the search program could use: the
@@ -243,6 +242,11 @@ class Importer {
     } else {
       PrintLine("この行を消去したファイルにて再度登録するか、通常(64bit)版をご指定下さい。");
     }
+    EndRun();
+  }
+
+  [[noreturn]] void ReadFailedStop() {
+    PrintLine("既存データの読み込みに失敗しました。保存せず終了します。");
     EndRun();
   }
 

@@ -1,6 +1,6 @@
 // Merging a user's file of ascending numbers into the table.
+#include <memory>
 #include <string>
-#include <vector>
 
 #include "console/console.h"
 #include "console/numtext.h"
@@ -112,10 +112,11 @@ int16_t AddData(SearchState<W>& s) {
     return 0;
   }
   Merger<W> merger(s);
-  std::vector<char> block(static_cast<size_t>(kBlockBytes));
+  // Not zeroed: only the bytes that a read delivers are looked at.
+  const auto block = std::make_unique_for_overwrite<char[]>(static_cast<size_t>(kBlockBytes));
   bool readFailed = false;
   for (;;) {
-    const int64_t got = file->Read(block.data(), kBlockBytes);
+    const int64_t got = file->Read(block.get(), kBlockBytes);
     if (got < 0) readFailed = true;
     if (got <= 0) break;
     for (int64_t i = 0; i < got; ++i) merger.Scan(block[static_cast<size_t>(i)]);

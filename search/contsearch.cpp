@@ -322,7 +322,13 @@ void ContSearch(SearchState<W>& s) {
       Os().Remove(kTextFile);
     }
   }
-  if (!resuming) Os().Rename(kStoreFile, kTempFile);
+  // A store that cannot be moved to its work name would be skipped in silence, and the
+  // progressions it holds decided only in some later run, under that run's shortest length.
+  if (!resuming && !Os().Rename(kStoreFile, kTempFile) && Os().Exists(kStoreFile)) {
+    PrintLine(std::string(kStoreFile) + " : ファイル名の変更に失敗しました。");
+    PrintLine("緊急停止します。");
+    EndRun();
+  }
 
   if (!Os().Exists(kTempFile)) {
     PrintLine("Skip : ContSearch");

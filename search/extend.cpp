@@ -1,5 +1,6 @@
 // Following progressions to their end, the result files and the binary search of the table.
 #include <algorithm>
+#include <string>
 
 #include "console/numtext.h"
 #include "platform/platform.h"
@@ -7,6 +8,21 @@
 #include "search/phases.h"
 
 namespace kv {
+namespace {
+
+// True when the result file holds no whole line yet: absent, or left empty or with a fragment by
+// a first append that failed (the fragment is dropped before the next append). The header line
+// then goes first.
+bool NeedsHeaderLine(const std::string& name) {
+  auto file = Os().OpenRead(name);
+  if (!file) return !Os().Exists(name);
+  char head[4096];
+  const int64_t got = file->Read(head, sizeof head);
+  file->Close();
+  return got >= 0 && std::find(head, head + got, '\n') == head + got;
+}
+
+}  // namespace
 
 template <typename W>
 int32_t FindEntry(const NumberTable<W>& table, typename W::Value value, int32_t from, int32_t to) {
@@ -97,7 +113,7 @@ void FlushResultLines(SearchState<W>& s) {
     if (lines.empty()) continue;
     const std::string name = "_L" + IntegerToText(length) + "_ResultData.txt";
     // A new file begins with its header line, written in the same append as its first lines.
-    if (!Os().Exists(name)) lines.insert(0, "n=0,1, ... ,Len-1\r\n");
+    if (NeedsHeaderLine(name)) lines.insert(0, "n=0,1, ... ,Len-1\r\n");
     AppendToTextFile(name, lines, false);
     lines.clear();
   }

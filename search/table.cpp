@@ -101,6 +101,9 @@ int16_t ReadData(SearchState<W>& s) {
   const uint32_t start = Os().TickCount();
 
   auto table = Os().OpenRead(W::kTableFile);
+  // A table that exists but cannot be opened (held by another program, no permission) must not
+  // be taken for a missing one: the run would start a new table and save it over the old.
+  if (!table && Os().Exists(W::kTableFile)) ReadFailed(W::kTableFile);
   if (!table) {
     PrintLine("データを取得できませんでした。新規作成します。");
     s.consoleRow += 1;
@@ -208,10 +211,12 @@ void SaveData(SearchState<W>& s) {
     PrintLine("ファイルの書き込みに失敗しました。強制終了します。");
     ExitNow();
   }
+  // The backup is a copy, and the new table replaces the old one in a single rename: moving the
+  // table aside first would leave a moment without any table file, and a run stopped in it
+  // would start the next one from an empty table.
   Os().Remove(W::kOldTableFile);
-  const bool movedAside = Os().Rename(W::kTableFile, W::kOldTableFile);
+  Os().Copy(W::kTableFile, W::kOldTableFile);
   if (!Os().Rename(W::kTempTableFile, W::kTableFile)) {
-    if (movedAside) Os().Rename(W::kOldTableFile, W::kTableFile);
     Os().Remove(W::kTempTableFile);
     PrintLine("ファイルの書き込みに失敗しました。強制終了します。");
     ExitNow();

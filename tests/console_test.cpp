@@ -1,7 +1,8 @@
 // The console runtime: exact bytes of prints, the input statement and the closing prompt.
+#include "console/console.h"
+
 #include <gtest/gtest.h>
 
-#include "console/console.h"
 #include "tests/harness.h"
 
 namespace kv {
@@ -38,8 +39,7 @@ TEST_F(ConsoleTest, MessagesAreCodePage932) {
             "\x83\x66\x81\x5B\x83\x5E\x82\xAA\x97\x4C\x82\xE8\x82\xDC\x82\xB9\x82\xF1\x81\x42\r\n");
   fake_.output.clear();
   PrintText("終了します。Press Enter Key. ");
-  EXPECT_EQ(fake_.output,
-            "\x8F\x49\x97\xB9\x82\xB5\x82\xDC\x82\xB7\x81\x42Press Enter Key. ");
+  EXPECT_EQ(fake_.output, "\x8F\x49\x97\xB9\x82\xB5\x82\xDC\x82\xB7\x81\x42Press Enter Key. ");
   fake_.output.clear();
   PrintText("（長さ）ｱ");
   EXPECT_EQ(fake_.output, "\x81\x69\x92\xB7\x82\xB3\x81\x6A\xB1");
@@ -51,8 +51,8 @@ TEST_F(ConsoleTest, NumericTargetsConvertThroughDouble) {
     int32_t expected;
   };
   for (const Case& c : {Case{"3.9", 3}, Case{"-3.9", -3}, Case{"&H14", 20}, Case{" 12", 12},
-                        Case{"", 0}, Case{"abc", 0}, Case{"1e300", 1}, Case{"99999999999", 2147483647},
-                        Case{"-99999999999", -2147483647 - 1}}) {
+                        Case{"", 0}, Case{"abc", 0}, Case{"1e300", 1},
+                        Case{"99999999999", 2147483647}, Case{"-99999999999", -2147483647 - 1}}) {
     int32_t value = 99;
     fake_.input = {c.typed};
     EXPECT_TRUE(InputItems("?", {&value}));

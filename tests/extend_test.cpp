@@ -132,10 +132,12 @@ TYPED_TEST(Extend, CollectedLinesAreWrittenTogetherAtTheFlush) {
         before = kvtest::ReadFiles(std::filesystem::current_path());
         FlushResultLines(this->state);
       },
-      counter, {{"_L3_ResultData.txt", ""}, {"_L4_ResultData.txt", "Len 4, 1 + 1 *n\r\n"}});
-  EXPECT_EQ(before.at("_L3_ResultData.txt"), "");
+      counter,
+      {{"_L3_ResultData.txt", "n=0,1, ... ,Len-1\r\n"},
+       {"_L4_ResultData.txt", "Len 4, 1 + 1 *n\r\n"}});
+  EXPECT_EQ(before.at("_L3_ResultData.txt"), "n=0,1, ... ,Len-1\r\n");
   EXPECT_EQ(run.files.at("_L3_ResultData.txt"),
-            "Len 3, 5 + 10 *n\r\nLen 3, 9 + 6 *n\r\nLen 3, 13 + 2 *n\r\n");
+            "n=0,1, ... ,Len-1\r\nLen 3, 5 + 10 *n\r\nLen 3, 9 + 6 *n\r\nLen 3, 13 + 2 *n\r\n");
   EXPECT_EQ(run.files.at("_L4_ResultData.txt"),
             "Len 4, 1 + 1 *n\r\nLen 4, 3 + 12 *n\r\nLen 4, 7 + 8 *n\r\nLen 4, 11 + 4 *n\r\n");
   EXPECT_EQ(counter.appends,

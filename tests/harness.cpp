@@ -105,9 +105,8 @@ RunResult RunExecutableIn(const std::string& executable, std::string_view stdinB
   RunResult result;
   TempDir outDir;
   const fs::path outFile = outDir.path() / "stdout.bin";
-  result.exitCode = kv::NativePlatform().RunProgram(fs::absolute(executable).string(),
-                                                    directory.string(), stdinBytes,
-                                                    outFile.string());
+  result.exitCode = kv::NativePlatform().RunProgram(
+      fs::absolute(executable).string(), directory.string(), stdinBytes, outFile.string());
   std::ifstream in(outFile, std::ios::binary);
   std::ostringstream content;
   content << in.rdbuf();

@@ -1,10 +1,10 @@
 // Number and text conversions against tables of known answers.
+#include "console/numtext.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
-
-#include "console/numtext.h"
 
 namespace kv {
 namespace {

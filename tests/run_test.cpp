@@ -22,8 +22,8 @@ TEST(RunSequence, NoDataEndsAtOncePipedAtEndOfInput) {
     const char* exe;
     const char* title;
   };
-  for (const Build& b : {Build{KV_KOLVEX_EXE, "Kolvex ver0.22"},
-                         Build{KV_KOLVEX32_EXE, "Kolvex(32bit) ver0.22"}}) {
+  for (const Build& b :
+       {Build{KV_KOLVEX_EXE, "Kolvex ver0.22"}, Build{KV_KOLVEX32_EXE, "Kolvex(32bit) ver0.22"}}) {
     const auto run = kvtest::RunExecutable(b.exe, "");
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_TRUE(run.files.empty());
@@ -33,8 +33,8 @@ TEST(RunSequence, NoDataEndsAtOncePipedAtEndOfInput) {
         "ソート済みの(追加)データが入ったファイル名を入力し(無ければそのまま) \r\n"
         "Enterを押して下さい : \r\n" +
         Lines({"データが有りません。", ""}) + "終了します。Press Enter Key. ";
-    const std::string minimal = Lines({b.title, "", "データが有りません。", ""}) +
-                                "終了します。Press Enter Key. ";
+    const std::string minimal =
+        Lines({b.title, "", "データが有りません。", ""}) + "終了します。Press Enter Key. ";
     // The table and merge phases add their lines between the title and the stop.
     EXPECT_TRUE(MaskTimings(run.output) == expected || run.output == minimal) << run.output;
   }
