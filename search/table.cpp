@@ -233,7 +233,9 @@ void SaveHalfData(SearchState<W>& s, int32_t first, int32_t count) {
   std::unique_ptr<FileHandle> file =
       first == 0 ? Os().Create(W::kHalfFile) : Os().OpenAppend(W::kHalfFile);
   bool ok = file != nullptr;
-  if (ok && first != 0) ok = file->SeekEnd();
+  // Records are added only behind exactly the records before them: behind a torn earlier write
+  // they would lie one part of a record off, and the next run would read them shifted.
+  if (ok && first != 0) ok = file->Size() == first * kRecordBytes<W> && file->SeekEnd();
   if (ok) {
     ok = file->Write(s.table.records.data() + first, static_cast<int64_t>(count) * kRecordBytes<W>);
   }

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/fileutil.h"
 #include "tests/table_files.h"
 
 namespace kv {
@@ -326,6 +327,30 @@ TYPED_TEST(TableFiles, CheckpointWriteFailureEndsTheRunAtOnce) {
   run = RunPhase<W>(this->state, checkpoint, failing, files);
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(MaskTimings(run.output), Loaded("5") + expected);
+}
+
+}  // namespace
+}  // namespace kv
+
+namespace kv {
+namespace {
+
+TEST(Checkpoint, RecordsAreNeverAppendedBehindATornCheckpoint) {
+  SearchState<Width64> state;
+  kvtest::FakePlatform fake;
+  const auto run = kvtest::RunInProcess(
+      [&state] {
+        ReadData(state);
+        SaveHalfData(state, 0, 1);
+        // A write cut short by an earlier stop left part of a record behind the header.
+        AppendToFile(Width64::kHalfFile, "torn");
+        SaveHalfData(state, 1, 2);
+      },
+      fake, {{Width64::kTableFile, kvtest::FreshTable<Width64>({2, 3, 5})}});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_NE(run.output.find("_HalfData.dat ファイルの書き込みに失敗しました。強制終了します。"),
+            std::string::npos);
+  EXPECT_EQ(run.files.at(Width64::kHalfFile).size(), 16u + 4u);
 }
 
 }  // namespace
