@@ -25,12 +25,4 @@ void Run(const kvfuzz::Input& in) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const kvfuzz::Input in = kvfuzz::Split(data, size, 2);
-  if ((in.flags & 1) != 0) {
-    Run<kv::Width32>(in);
-  } else {
-    Run<kv::Width64>(in);
-  }
-  return 0;
-}
+KV_FUZZ_BOTH_WIDTHS(2)

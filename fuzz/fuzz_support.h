@@ -66,6 +66,19 @@ void Guarded(kvtest::MemoryPlatform& platform, F&& body) {
 }
 
 // A property that every input must keep; a violation is a finding like a crash.
+// The entry point of a target whose `Run<W>(input)` serves both widths: the first flag bit of
+// the input chooses the 32-bit build.
+#define KV_FUZZ_BOTH_WIDTHS(files)                                          \
+  extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) { \
+    const kvfuzz::Input in = kvfuzz::Split(data, size, files);              \
+    if ((in.flags & 1) != 0) {                                              \
+      Run<kv::Width32>(in);                                                 \
+    } else {                                                                \
+      Run<kv::Width64>(in);                                                 \
+    }                                                                       \
+    return 0;                                                               \
+  }
+
 #define KV_FUZZ_CHECK(cond)                                                         \
   do {                                                                              \
     if (!(cond)) {                                                                  \
