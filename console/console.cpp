@@ -1,7 +1,6 @@
 // The console runtime: every byte the programs show and every answer they read passes here.
 #include "console/console.h"
 
-#include <cstdlib>
 #include <vector>
 
 #include "console/numtext.h"
@@ -104,17 +103,23 @@ bool InputItems(std::string_view prompt, std::initializer_list<InputTarget> targ
 
 bool TextEquals(std::string_view a, std::string_view b) { return a == b; }
 
-void EndRun() {
+void EndRun(int code) {
   PrintLine("");
   int16_t dummy = 0;
   InputItems("終了します。Press Enter Key. ", {&dummy});
-  Os().Exit(0);
-  std::abort();  // the platform's exit does not return
+  throw RunEnd{code};
 }
 
-void ExitNow() {
-  Os().Exit(0);
-  std::abort();
+void ExitNow(int code) { throw RunEnd{code}; }
+
+int RunToEnd(void (*program)()) {
+  int code = 0;
+  try {
+    program();
+  } catch (const RunEnd& end) {
+    code = end.code;
+  }
+  return code;
 }
 
 }  // namespace kv

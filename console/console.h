@@ -19,8 +19,19 @@ void Locate(int column, int row);
 // One destination of the input statement.
 class InputTarget {
  public:
-  enum class Kind { kInt8, kUInt8, kInt16, kUInt16, kInt32, kUInt32, kInt64, kUInt64, kFloat,
-                    kDouble, kText };
+  enum class Kind {
+    kInt8,
+    kUInt8,
+    kInt16,
+    kUInt16,
+    kInt32,
+    kUInt32,
+    kInt64,
+    kUInt64,
+    kFloat,
+    kDouble,
+    kText
+  };
   InputTarget(int8_t* p) : kind_(Kind::kInt8), target_(p) {}
   InputTarget(uint8_t* p) : kind_(Kind::kUInt8), target_(p) {}
   InputTarget(int16_t* p) : kind_(Kind::kInt16), target_(p) {}
@@ -49,9 +60,19 @@ bool InputItems(std::string_view prompt, std::initializer_list<InputTarget> targ
 // True when the two answers hold the same characters.
 bool TextEquals(std::string_view a, std::string_view b);
 
-// Prints an empty line, waits for Enter at the closing prompt and ends the process (code 0).
-[[noreturn]] void EndRun();
-// Ends the process at once with code 0.
-[[noreturn]] void ExitNow();
+// The end of a run. Every way a program ends (the closing prompt, an emergency stop, the end of
+// the input) throws this to the program's entry point, which returns `code` as the process's
+// exit status once everything on the way has been unwound: worker threads joined, files closed.
+struct RunEnd {
+  int code;
+};
+
+// Prints an empty line, waits for Enter at the closing prompt and ends the run.
+[[noreturn]] void EndRun(int code = 0);
+// Ends the run at once.
+[[noreturn]] void ExitNow(int code = 0);
+
+// Runs a whole program; returns its exit status (0 when it returns without ending the run).
+int RunToEnd(void (*program)());
 
 }  // namespace kv

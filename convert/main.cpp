@@ -1,4 +1,7 @@
 // Entry point of kvconvert.
+#include "console/console.h"
 #include "convert/convert.h"
 
-int main() { kv::RunConvertProgram(); }
+int main() {
+  return kv::RunToEnd([] { kv::RunConvertProgram(); });
+}

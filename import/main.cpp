@@ -1,4 +1,7 @@
 // Entry point of kvimport.
+#include "console/console.h"
 #include "import/import.h"
 
-int main() { kv::RunImportProgram(); }
+int main() {
+  return kv::RunToEnd([] { kv::RunImportProgram(); });
+}

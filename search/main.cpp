@@ -1,4 +1,5 @@
 // Entry point of Kolvex and Kolvex32; KV_WIDTH selects the value width at build time.
+#include "console/console.h"
 #include "search/phases.h"
 
 #if KV_WIDTH == 32
@@ -8,6 +9,8 @@ using BuildWidth = kv::Width64;
 #endif
 
 int main() {
-  static kv::SearchState<BuildWidth> state;
-  kv::RunSearchProgram(state);
+  return kv::RunToEnd([] {
+    static kv::SearchState<BuildWidth> state;
+    kv::RunSearchProgram(state);
+  });
 }

@@ -14,16 +14,16 @@
 #include <utility>
 #include <vector>
 
+#include "console/console.h"
 #include "platform/platform.h"
 
 namespace kvtest {
 
 using Files = std::map<std::string, std::string>;
 
-// Thrown by the double's Exit so that a whole run can be driven inside the test process.
-struct ExitRequest {
-  int code;
-};
+// The end of a run, caught by the runners; the double's Exit throws it too, so that a whole run
+// can be driven inside the test process.
+using ExitRequest = kv::RunEnd;
 
 // Console and process double; files go to the native platform (in the test's directory).
 class FakePlatform : public kv::Platform {
