@@ -16,8 +16,8 @@ namespace kv {
 // The name of a file in the report's directory.
 std::string PathIn(const std::string& directory, const std::string& name);
 
-// The table's values (records 1 to N) in memory, 8 bytes each, with an index that finds a value
-// in a few steps.
+// The table's values (records 1 to N) in memory, 8 bytes each, with a bitmap of the values for a
+// dense table (such as primes) or an index of value buckets for a sparse one.
 struct TableView {
   bool present = false;
   int bits = 64;
@@ -42,11 +42,19 @@ struct TableView {
   uint64_t Largest() const { return values.empty() ? 0 : values.back(); }
   int64_t Count() const { return static_cast<int64_t>(values.size()); }
   bool AllPrime() const { return present && compositeCount == 0; }
-  // The 1-based index of the value, 0 when it is not in the table.
-  int64_t Find(uint64_t v) const;
+  bool Contains(uint64_t v) const {
+    if (values.empty() || v < values.front() || v > values.back()) return false;
+    if (!bits_.empty()) {
+      const uint64_t x = v - values.front();
+      return ((bits_[static_cast<size_t>(x >> 6)] >> (x & 63)) & 1) != 0;
+    }
+    return InBucket(v);
+  }
   void BuildIndex();
 
  private:
+  bool InBucket(uint64_t v) const;
+  std::vector<uint64_t> bits_;
   std::vector<uint32_t> bucketStart_;
   int shift_ = 0;
 };

@@ -170,8 +170,8 @@ class Report {
 
   void ShowStore() {
     Print("");
-    const int headingRow = row_;
     Print("【継続中の数列】 " + std::string(kContStoreFile));
+    // The progress line is redrawn on the row below the heading, where the summary then starts.
     const uint32_t start = Os().TickCount();
     uint32_t shown = start;
     StoreSummary store;
@@ -180,15 +180,12 @@ class Report {
           const uint32_t now = Os().TickCount();
           if (now - shown <= kDisplayInterval) return;
           shown = now;
-          Locate(0, headingRow);
-          PrintText("【継続中の数列】 " + std::string(kContStoreFile) + "  集計中 " +
-                    RealToText(static_cast<double>(done * 1000 / total) / 10) + " %    ");
+          Locate(0, row_);
+          PrintLine("集計中 ( " + RealToText(static_cast<double>(done * 1000 / total) / 10) +
+                    " %)    ");
         });
-    if (shown != start) {
-      Locate(0, headingRow);
-      PrintText("【継続中の数列】 " + std::string(kContStoreFile) + std::string(24, ' '));
-      Locate(0, row_);
-    }
+    const bool redrawn = shown != start;
+    if (redrawn) Locate(0, row_);
     if (status == ReadStatus::kMissing) {
       Print(std::string(kContStoreFile) + " は有りません。");
       return;
@@ -198,7 +195,9 @@ class Report {
       readFailed_ = true;
       return;
     }
-    Print("保存された数列= " + Number(store.items) + (store.ungrouped ? " (旧形式)" : ""));
+    const std::string items =
+        "保存された数列= " + Number(store.items) + (store.ungrouped ? " (旧形式)" : "");
+    Print(redrawn ? Left(items, 30) : items);
     if (!table_.present) {
       Print("データが無いため、長さは調べられません。");
       return;

@@ -138,7 +138,7 @@ Finding Check(const Line& p, const TableView& table) {
   for (int64_t j = 0; j < p.length; ++j) {
     const uint64_t term = p.first + static_cast<uint64_t>(j) * p.difference;
     const bool inRange = table.present && term <= largest;
-    const bool inTable = inRange && table.Find(term) != 0;
+    const bool inTable = inRange && table.Contains(term);
     if (inRange && !inTable && !f.hasMissing) {
       f.hasMissing = true;
       f.missing = term;
@@ -155,11 +155,11 @@ Finding Check(const Line& p, const TableView& table) {
   if (!table.present) return f;
   const uint64_t next = p.first + static_cast<uint64_t>(p.length) * p.difference;
   if (next <= largest) {
-    f.continues = table.Find(next) != 0;
+    f.continues = table.Contains(next);
   } else {
     f.unconfirmed = !table.ruledOut(next) && !(table.AllPrime() && !IsPrime(next));
   }
-  f.longerMissing = p.first >= p.difference && table.Find(p.first - p.difference) != 0;
+  f.longerMissing = p.first >= p.difference && table.Contains(p.first - p.difference);
   return f;
 }
 

@@ -21,7 +21,7 @@ constexpr int64_t kBatchEntries = 1 << 20;
 struct PartResult {
   int64_t items = 0;
   int64_t ending = 0;
-  std::map<int64_t, int64_t> openByLength;
+  std::vector<int64_t> openByLength;  // by length
   std::string csv;
   std::vector<std::string> mismatches;
   int64_t mismatchCount = 0;
@@ -43,7 +43,7 @@ void Follow(const TableView& table, int64_t first, int64_t second, int64_t posit
     d = table.values[static_cast<size_t>(second - 1)] - a;
     length = 2;
     next = a + 2 * d;
-    while (next <= table.Largest() && table.Find(next) != 0) {
+    while (next <= table.Largest() && table.Contains(next)) {
       ++length;
       next += d;
     }
@@ -59,10 +59,13 @@ void Follow(const TableView& table, int64_t first, int64_t second, int64_t posit
     return;
   }
   // A stored progression whose term before the first is in the table is the tail of another.
-  if (a >= d && table.Find(a - d) != 0) return;
+  if (a >= d && table.Contains(a - d)) return;
   const bool open = next > table.Largest() && !table.ruledOut(next);
   if (open) {
-    ++out.openByLength[length];
+    if (out.openByLength.size() <= static_cast<size_t>(length)) {
+      out.openByLength.resize(static_cast<size_t>(length) + 1);
+    }
+    ++out.openByLength[static_cast<size_t>(length)];
   } else {
     ++out.ending;
   }
@@ -142,7 +145,11 @@ ReadStatus SummarizeStore(const std::string& directory, const TableView& table, 
     for (auto& [begin, part] : parts) {
       summary.items += part.items;
       summary.ending += part.ending;
-      for (const auto& [length, n] : part.openByLength) summary.openByLength[length] += n;
+      for (size_t length = 0; length < part.openByLength.size(); ++length) {
+        if (part.openByLength[length] > 0) {
+          summary.openByLength[static_cast<int64_t>(length)] += part.openByLength[length];
+        }
+      }
       csv.Append(part.csv);
       for (int64_t k = 0; k < part.mismatchCount; ++k) {
         problems.Add(Problem::kStoreMismatch, k < static_cast<int64_t>(part.mismatches.size())

@@ -171,21 +171,30 @@ std::string PathIn(const std::string& directory, const std::string& name) {
   return last == '/' || last == '\\' ? directory + name : directory + "/" + name;
 }
 
-int64_t TableView::Find(uint64_t v) const {
-  if (values.empty() || v < values.front() || v > values.back()) return 0;
+bool TableView::InBucket(uint64_t v) const {
   const size_t bucket = static_cast<size_t>((v - values.front()) >> shift_);
   const auto begin = values.begin() + bucketStart_[bucket];
   const auto end = values.begin() + bucketStart_[bucket + 1];
   const auto at = std::lower_bound(begin, end, v);
-  return at != end && *at == v ? (at - values.begin()) + 1 : 0;
+  return at != end && *at == v;
 }
 
 // Buckets of equal value spans, about two values each: bucketStart_[b] is the first value of
 // bucket b or above.
 void TableView::BuildIndex() {
+  bits_.clear();
   bucketStart_.clear();
   if (values.empty()) return;
   const uint64_t span = values.back() - values.front();
+  // A bitmap of at most 64 bits per value.
+  if (span / 64 <= values.size()) {
+    bits_.assign(static_cast<size_t>(span / 64) + 1, 0);
+    for (const uint64_t v : values) {
+      const uint64_t x = v - values.front();
+      bits_[static_cast<size_t>(x >> 6)] |= uint64_t{1} << (x & 63);
+    }
+    return;
+  }
   shift_ = 0;
   while ((span >> shift_) > values.size() / 2 + 1) ++shift_;
   const size_t buckets = static_cast<size_t>(span >> shift_) + 2;

@@ -211,10 +211,13 @@ TEST(Report, SummaryOfGrownTablesMatchesTheEnumeration) {
   }
   ExpectSummaryMatches<Width64>(subset, 4, 5, rng);
   ExpectSummaryMatches<Width32>(primes, 3, 6, rng);
-  // Numbers that are not primes: only their membership is checked.
+  // Numbers that are not primes (only their membership is checked), dense and sparse.
   std::vector<uint64_t> dense;
   for (uint64_t v = 1000000000; dense.size() < 700; v += 1 + rng() % 3) dense.push_back(v);
   ExpectSummaryMatches<Width32>(dense, 4, 5, rng);
+  std::vector<uint64_t> sparse;
+  for (uint64_t v = 1ULL << 40; sparse.size() < 700; v += 1 + rng() % 160) sparse.push_back(v);
+  ExpectSummaryMatches<Width64>(sparse, 4, 4, rng);
 }
 
 // A directory holding the files of two runs over the primes below 3000 (minimum length 5).
