@@ -220,7 +220,7 @@ class Report {
     Print("");
     Print("【検査】");
     if (table_.AllPrime() || !table_.present) {
-      Print("素数判定: データ " + Number(table_.Count()) + " 個、データ外の項 " +
+      Print("素数判定: データの数 " + Number(table_.Count()) + " 個、データに無い項 " +
             Number(results_.termsTested) + " 個");
     }
     for (size_t k = 0; k < static_cast<size_t>(Problem::kCount); ++k) {

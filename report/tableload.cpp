@@ -12,6 +12,7 @@
 #include "report/primality.h"
 #include "search/parallel.h"
 #include "search/phases.h"
+#include "search/walk.h"
 
 namespace kv {
 namespace {
@@ -136,9 +137,11 @@ ReadStatus LoadTable(const std::string& directory, TableView& view,
     lines.push_back(std::string(W::kSievedFile) + " の読み込みに失敗しました。");
     return ReadStatus::kFailed;
   }
-  view.ruledOut = [list](uint64_t v) {
+  // The search's own bitmap of the list: one bit test per value.
+  auto bitmap = std::make_shared<SievedBitmap<W>>(*list);
+  view.ruledOut = [list, bitmap](uint64_t v) {
     return v <= std::numeric_limits<typename W::Value>::max() &&
-           isRuledOut<W>(*list, static_cast<typename W::Value>(v));
+           bitmap->RuledOut(static_cast<typename W::Value>(v));
   };
   return ReadStatus::kOk;
 }
