@@ -95,10 +95,12 @@ template <typename Take>
 bool ReadLines(const std::string& name, Take&& take) {
   auto file = Os().OpenRead(name);
   if (!file) return false;
-  std::string block(static_cast<size_t>(kReadBlock), '\0');
+  const int64_t size = file->Size();
+  const int64_t blockSize = size > 0 && size < kReadBlock ? size : kReadBlock;
+  std::string block(static_cast<size_t>(blockSize), '\0');
   std::string pending;
   for (;;) {
-    const int64_t got = file->Read(block.data(), kReadBlock);
+    const int64_t got = file->Read(block.data(), blockSize);
     if (got < 0) return false;
     if (got == 0) break;
     size_t at = 0;

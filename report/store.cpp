@@ -83,7 +83,8 @@ ReadStatus SummarizeStore(const std::string& directory, const TableView& table, 
   summary.present = true;
   const int64_t size = file->Size();
   if (size < 0) return ReadStatus::kFailed;
-  std::vector<unsigned char> bytes(static_cast<size_t>(kBatchEntries) * 4);
+  std::vector<unsigned char> bytes(
+      static_cast<size_t>(std::clamp<int64_t>(size, 4, kBatchEntries * 4)));
   if (size >= 4 && (!file->SeekTo(0) || file->Read(bytes.data(), 4) != 4)) {
     return ReadStatus::kFailed;
   }
