@@ -70,14 +70,11 @@ class Report {
       Print(o_.csvFile + " : ファイル書き込みに失敗しました。");
       readFailed_ = true;
     }
-    if (readFailed_) {
-      Print("読み込めないファイルが有りました。");
-      return 2;
-    }
-    if (problems_.Total() > 0) {
-      Print("問題が " + Number(problems_.Total()) + " 件見つかりました。");
-      return 1;
-    }
+    if (problems_.Total() > 0) Print("問題が " + Number(problems_.Total()) + " 件見つかりました。");
+    if (tableMissing_) Print("データが無いため、一部の検査を行えませんでした。");
+    if (readFailed_) Print("読み込めないファイルが有りました。");
+    if (readFailed_ || tableMissing_) return 2;
+    if (problems_.Total() > 0) return 1;
     Print("全ての検査に合格しました。");
     return 0;
   }
@@ -98,7 +95,7 @@ class Report {
     }
     for (const std::string& line : lines) Print(line);
     if (status != ReadStatus::kOk) {
-      readFailed_ = true;
+      (status == ReadStatus::kMissing ? tableMissing_ : readFailed_) = true;
       return;
     }
     if (table_.usedCheckpoint) Print("中途データを反映しました。");
@@ -242,6 +239,7 @@ class Report {
   Problems problems_;
   CsvWriter csv_;
   bool readFailed_ = false;
+  bool tableMissing_ = false;
   int row_ = 0;
 };
 

@@ -253,9 +253,10 @@ TEST(Report, EachDamageIsReportedInItsClass) {
     std::function<void(Files&)> edit;
     std::map<std::string, int64_t> problems;  // by class; every other class 0
     int status;
+    std::string lines = "";  // shown as they stand
   };
   const std::vector<Case> cases = {
-      {"untouched", [](Files&) {}, {}, 0},
+      {"untouched", [](Files&) {}, {}, 0, "全ての検査に合格しました。\r\n"},
       // 7, 9, 11, 13, 15 between 5 and 17 of the table.
       {"composite term",
        [](Files& f) { f["_L5_ResultData.txt"] += "Len 5, 7 + 2 *n\r\n"; },
@@ -311,7 +312,9 @@ TEST(Report, EachDamageIsReportedInItsClass) {
         {kClasses[3], -1},
         {kClasses[4], -1},
         {kClasses[8], -1}},
-       2},
+       2,
+       kvtest::Lines(
+           {"_APData.dat も _APData32.dat も見つかりません。データとの照合は行いません。"})},
       {"table out of order",
        [](Files& f) { f["_APData.dat"].replace(32, 8, kvtest::LE<uint64_t>(1)); },
        {{kClasses[1], -1},
@@ -319,7 +322,9 @@ TEST(Report, EachDamageIsReportedInItsClass) {
         {kClasses[3], -1},
         {kClasses[4], -1},
         {kClasses[8], -1}},
-       2},
+       2,
+       kvtest::Lines({"_APData.dat の内容が壊れているため使用できません。",
+                      "レコード番号 2 : データが昇順に並んでいません。"})},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -333,6 +338,7 @@ TEST(Report, EachDamageIsReportedInItsClass) {
       const auto expected = c.problems.count(label) != 0 ? c.problems.at(label) : 0;
       EXPECT_EQ(ProblemCount(report.output, label), expected) << label;
     }
+    EXPECT_NE(report.output.find(c.lines), std::string::npos) << report.output;
     EXPECT_EQ(report.files, files);  // nothing touched
   }
 }
