@@ -9,6 +9,7 @@
 
 #include "report/primality.h"
 #include "tests/search_testing.h"
+#include "tests/table_files.h"
 
 namespace kv {
 namespace {
@@ -341,6 +342,37 @@ TEST(Report, EachDamageIsReportedInItsClass) {
     EXPECT_NE(report.output.find(c.lines), std::string::npos) << report.output;
     EXPECT_EQ(report.files, files);  // nothing touched
   }
+}
+
+TEST(Report, TableOfTheBuildWrittenLastWithItsCheckpoint) {
+  Files files = BaseFiles();
+  files["_APData32.dat"] = kvtest::FreshTable<Width32>({2, 3, 5, 7, 11});
+  // A checkpoint of the 64-bit table in which every line is finished.
+  std::string half = files.at("_APData.dat").substr(0, 16 * 101);
+  for (size_t at = 16 + 8; at < half.size(); at += 16) half.replace(at, 4, kvtest::LE<int32_t>(0));
+  files["_HalfData.dat"] = half;
+  TempDir dir;
+  kvtest::WriteFiles(dir.path(), files);
+  const auto later =
+      std::filesystem::last_write_time(dir.path() / "_APData.dat") + std::chrono::hours(1);
+  std::filesystem::last_write_time(dir.path() / "_APData32.dat", later);
+  const auto with32 = RunReport(dir.path());
+  EXPECT_NE(
+      with32.output.find(kvtest::Lines(
+          {"【データ】 _APData32.dat (32bit版)",
+           "_APData.dat と _APData32.dat の内、最後に書き込まれた _APData32.dat を使用します。"})),
+      std::string::npos)
+      << with32.output;
+  EXPECT_EQ(with32.status, 1);
+  std::filesystem::last_write_time(dir.path() / "_APData.dat", later + std::chrono::hours(1));
+  const auto with64 = RunReport(dir.path());
+  EXPECT_EQ(with64.status, 0) << with64.output;
+  EXPECT_NE(with64.output.find(kvtest::Lines({"中途データを反映しました。"})), std::string::npos);
+  const std::string lines = with64.output.substr(with64.output.find("長さ3の探索: 完了 "));
+  std::istringstream in(lines.substr(std::string("長さ3の探索: 完了 ").size()));
+  int64_t finished = 0;
+  in >> finished;
+  EXPECT_GE(finished, 99);
 }
 
 TEST(Report, SievedListConfirmsTheEndsBeyondTheTable) {
