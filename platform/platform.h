@@ -10,8 +10,16 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kv {
+
+// A regular file of a directory: its name (code page 932 bytes) and its last write time, a count
+// that only serves to order the times of files on the same system.
+struct FileEntry {
+  std::string name;
+  int64_t modified;
+};
 
 // An open file. Sizes and offsets are 64-bit.
 class FileHandle {
@@ -51,6 +59,9 @@ class Platform {
   virtual bool Copy(const std::string& from, const std::string& to) = 0;    // overwrites
   virtual bool Rename(const std::string& from, const std::string& to) = 0;  // replaces
   virtual bool Remove(const std::string& name) = 0;
+  // The regular files of `directory` ("" is the working directory), in no particular order;
+  // false when the directory cannot be read.
+  virtual bool ListFiles(const std::string& directory, std::vector<FileEntry>& files) = 0;
 
   // Process.
   virtual uint32_t TickCount() = 0;  // milliseconds, wraps around

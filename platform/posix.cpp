@@ -1,4 +1,5 @@
 // The platform layer on Linux and other POSIX systems.
+#include <dirent.h>
 #include <fcntl.h>
 #include <iconv.h>
 #include <langinfo.h>
@@ -170,6 +171,19 @@ class PosixPlatform final : public Platform {
     return std::rename(from.c_str(), to.c_str()) == 0;
   }
   bool Remove(const std::string& name) override { return ::unlink(name.c_str()) == 0; }
+  bool ListFiles(const std::string& directory, std::vector<FileEntry>& files) override {
+    files.clear();
+    DIR* dir = ::opendir(directory.empty() ? "." : directory.c_str());
+    if (dir == nullptr) return false;
+    while (const dirent* entry = ::readdir(dir)) {
+      struct stat st {};
+      if (::fstatat(::dirfd(dir), entry->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode)) continue;
+      files.push_back({entry->d_name, static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 +
+                                          static_cast<int64_t>(st.st_mtim.tv_nsec)});
+    }
+    ::closedir(dir);
+    return true;
+  }
 
   uint32_t TickCount() override {
     timespec ts{};

@@ -220,6 +220,25 @@ class Win32Platform final : public Platform {
     std::wstring wide;
     return FileName(name, wide) && DeleteFileW(wide.c_str()) != 0;
   }
+  bool ListFiles(const std::string& directory, std::vector<FileEntry>& files) override {
+    files.clear();
+    std::wstring pattern;
+    if (!ToWide(directory, pattern)) return false;
+    if (!pattern.empty() && pattern.back() != L'\\' && pattern.back() != L'/') pattern += L'\\';
+    pattern += L'*';
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    do {
+      if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
+      const int64_t modified = static_cast<int64_t>(
+          (static_cast<uint64_t>(found.ftLastWriteTime.dwHighDateTime) << 32) |
+          found.ftLastWriteTime.dwLowDateTime);
+      files.push_back({ToCodePage(found.cFileName), modified});
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return true;
+  }
 
   uint32_t TickCount() override { return static_cast<uint32_t>(GetTickCount()); }
   void SetIdlePriority() override { SetPriorityClass(GetCurrentProcess(), IDLE_PRIORITY_CLASS); }

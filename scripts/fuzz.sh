@@ -12,7 +12,7 @@ seconds=${1:-25}
 shift || true
 targets=("$@")
 if [[ ${#targets[@]} -eq 0 ]]; then
-  targets=(adddata readdata sieved contstore conttext import convert inputitems texttoreal)
+  targets=(adddata readdata sieved contstore conttext import convert inputitems texttoreal report)
 fi
 # Debian's clang-14 package installs clang-14 and clang++-14; the plain names come with "clang".
 if [[ -z "${CXX:-}" ]]; then

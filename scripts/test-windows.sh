@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows executables with mingw-w64 in build-win/ and runs the whole test suite
-# under Wine: the test binary (in-process tests and the four .exe files started as child
+# under Wine: the test binary (in-process tests and the five .exe files started as child
 # processes), the file exchange with the Linux build, and the console text through a terminal.
 # Needs: apt-get install g++-mingw-w64-x86-64 wine (and what scripts/test.sh needs).
 set -euo pipefail

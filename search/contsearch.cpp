@@ -16,7 +16,7 @@
 namespace kv {
 namespace {
 
-constexpr const char* kStoreFile = "_ContData.dat";
+constexpr const char* kStoreFile = kContStoreFile;
 constexpr const char* kTextFile = "_ContData.txt";
 constexpr const char* kSavedTextFile = "__OLD___ContData_txt.dat";
 constexpr const char* kTempFile = "__TEMP___ContData_txt.dat";

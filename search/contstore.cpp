@@ -11,7 +11,7 @@
 namespace kv {
 namespace {
 
-constexpr const char* kStoreFile = "_ContData.dat";
+constexpr const char* kStoreFile = kContStoreFile;
 constexpr const char* kInspectionFile = "_ContData_insp.txt";
 constexpr int64_t kHeaderBytes = 12;
 constexpr size_t kPieceBytes = 1 << 20;

@@ -14,7 +14,7 @@ namespace kv {
 namespace {
 
 constexpr const char* kTextFile = "_ContData.txt";
-constexpr const char* kStoreFile = "_ContData.dat";
+constexpr const char* kStoreFile = kContStoreFile;
 constexpr int32_t kListCapacity = 100000;
 
 bool AllDigits(std::string_view field) {

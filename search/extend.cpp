@@ -111,9 +111,9 @@ void FlushResultLines(SearchState<W>& s) {
   for (size_t length = 0; length < s.resultLines.size(); ++length) {
     std::string& lines = s.resultLines[length];
     if (lines.empty()) continue;
-    const std::string name = "_L" + IntegerToText(length) + "_ResultData.txt";
+    const std::string name = ResultFileName(length);
     // A new file begins with its header line, written in the same append as its first lines.
-    if (NeedsHeaderLine(name)) lines.insert(0, "n=0,1, ... ,Len-1\r\n");
+    if (NeedsHeaderLine(name)) lines.insert(0, std::string(kResultHeaderLine) + "\r\n");
     AppendToTextFile(name, lines, false);
     lines.clear();
   }

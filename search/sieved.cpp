@@ -51,17 +51,14 @@ void trimSievedList(SievedList<W>& list) {
 }  // namespace
 
 template <typename W>
-void ReadSievedData(SearchState<W>& s) {
+bool LoadSievedList(const std::string& name, SievedList<W>& list) {
   using Value = typename W::Value;
-  SievedList<W>& list = s.sieved;
-  auto file = Os().OpenRead(W::kSievedFile);
+  auto file = Os().OpenRead(name);
   const int64_t size = file ? file->Size() : -1;
   const int64_t count = size < 0 ? 0 : size / static_cast<int64_t>(sizeof(Value));
   if (!file || size < 0 || count > std::numeric_limits<uint32_t>::max()) {
     if (file) file->Close();
-    PrintLine("篩い掛けデータは確認できませんでした。");
-    s.consoleRow += 1;
-    return;
+    return false;
   }
   // Spare room behind the entries keeps the range ends readable in a file of fewer than two.
   const size_t spare = 1000 / sizeof(Value);
@@ -74,11 +71,20 @@ void ReadSievedData(SearchState<W>& s) {
     // A list read only in part could rule out values that are in fact candidates.
     std::fill(list.entries.begin(), list.entries.end(), Value{0});
     list.count = 0;
+    return false;
+  }
+  list.count = static_cast<uint32_t>(count);
+  return true;
+}
+
+template <typename W>
+void ReadSievedData(SearchState<W>& s) {
+  SievedList<W>& list = s.sieved;
+  if (!LoadSievedList(W::kSievedFile, list)) {
     PrintLine("篩い掛けデータは確認できませんでした。");
     s.consoleRow += 1;
     return;
   }
-  list.count = static_cast<uint32_t>(count);
   PrintLine("篩い掛けデータを読み込みました。 データ範囲= " + IntegerToText(list.entries[0]) +
             " - " + IntegerToText(list.entries[1]));
   s.consoleRow += 1;
@@ -124,9 +130,10 @@ void SaveSievedData(SearchState<W>& s) {
   s.consoleRow += 1;
 }
 
-#define KV_INSTANTIATE(W)                           \
-  template void ReadSievedData<W>(SearchState<W>&); \
-  template void SaveSievedData<W>(SearchState<W>&); \
+#define KV_INSTANTIATE(W)                                              \
+  template bool LoadSievedList<W>(const std::string&, SievedList<W>&); \
+  template void ReadSievedData<W>(SearchState<W>&);                    \
+  template void SaveSievedData<W>(SearchState<W>&);                    \
   template bool isRuledOut<W>(const SievedList<W>&, typename W::Value);
 KV_FOR_BOTH_WIDTHS(KV_INSTANTIATE)
 

@@ -2,6 +2,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "console/console.h"
 #include "console/numtext.h"
@@ -32,27 +33,19 @@ bool ReadAt(FileHandle& file, int64_t offset, void* target, int64_t bytes) {
 // What the search relies on, checked once after loading so that no later index can leave the
 // table. A header that still describes a shorter prefix of the records (left by an older run
 // stopped while adding data) is brought up to date.
-enum class TableFault { kNone, kOrder, kRange, kCursor, kHeader };
-
 template <typename W>
 TableFault CheckTable(NumberTable<W>& t, int32_t& badIndex) {
   const int32_t n = t.recordCount - 1;
-  const int64_t cursorLimit = static_cast<int64_t>(n) + 1;
   for (int32_t i = 1; i <= n; ++i) {
-    const TableRecord<W>& r = t.records[static_cast<size_t>(i)];
+    const TableRecord<W>* previous = i > 1 ? &t.records[static_cast<size_t>(i) - 1] : nullptr;
     badIndex = i;
-    if (r.value > W::kLimit) return TableFault::kRange;
-    if (i > 1 && r.value <= t.records[static_cast<size_t>(i) - 1].value) return TableFault::kOrder;
-    if (r.lowerCursor < 0 || r.lowerCursor > cursorLimit || r.upperCursor < 0 ||
-        r.upperCursor > cursorLimit) {
-      return TableFault::kCursor;
-    }
+    const TableFault fault = CheckTableRecord(t.records[static_cast<size_t>(i)], previous, n);
+    if (fault != TableFault::kNone) return fault;
   }
   badIndex = 0;
   const int32_t count = t.DataCount();
-  if (count < 0 || count > n) return TableFault::kHeader;
-  const typename W::Value expected = count == 0 ? 0 : t.ValueAt(count);
-  if (t.Largest() != expected) return TableFault::kHeader;
+  const typename W::Value atCount = count >= 1 && count <= n ? t.ValueAt(count) : 0;
+  if (CheckTableHeader(t.records[0], n, atCount) != TableFault::kNone) return TableFault::kHeader;
   if (count < n) {
     t.records[0].value = t.ValueAt(n);
     t.records[0].lowerCursor = n;
@@ -62,23 +55,7 @@ TableFault CheckTable(NumberTable<W>& t, int32_t& badIndex) {
 }
 
 [[noreturn]] void RefuseTable(const std::string& file, TableFault fault, int32_t index) {
-  PrintLine(file + " の内容が壊れているため使用できません。");
-  const std::string where = "レコード番号 " + RealToText(index) + " : ";
-  switch (fault) {
-    case TableFault::kOrder:
-      PrintLine(where + "データが昇順に並んでいません。");
-      break;
-    case TableFault::kRange:
-      PrintLine(where + "データが使用可能範囲を超えています。");
-      break;
-    case TableFault::kCursor:
-      PrintLine(where + "探索位置がデータの範囲外です。");
-      break;
-    default:
-      PrintLine("先頭レコードのデータ数・最大値がデータと一致しません。");
-      break;
-  }
-  PrintLine("ファイルを確認してから再度実行して下さい。");
+  for (const std::string& line : TableFaultLines(file, fault, index)) PrintLine(line);
   EndRun();
 }
 
@@ -93,6 +70,48 @@ TableFault CheckTable(NumberTable<W>& t, int32_t& badIndex) {
 }
 
 }  // namespace
+
+template <typename W>
+TableFault CheckTableRecord(const TableRecord<W>& r, const TableRecord<W>* previous, int32_t n) {
+  const int64_t cursorLimit = static_cast<int64_t>(n) + 1;
+  if (r.value > W::kLimit) return TableFault::kRange;
+  if (previous != nullptr && r.value <= previous->value) return TableFault::kOrder;
+  if (r.lowerCursor < 0 || r.lowerCursor > cursorLimit || r.upperCursor < 0 ||
+      r.upperCursor > cursorLimit) {
+    return TableFault::kCursor;
+  }
+  return TableFault::kNone;
+}
+
+template <typename W>
+TableFault CheckTableHeader(const TableRecord<W>& header, int32_t n,
+                            typename W::Value valueAtCount) {
+  const int32_t count = header.lowerCursor;
+  if (count < 0 || count > n) return TableFault::kHeader;
+  const typename W::Value expected = count == 0 ? 0 : valueAtCount;
+  return header.value == expected ? TableFault::kNone : TableFault::kHeader;
+}
+
+std::vector<std::string> TableFaultLines(const std::string& file, TableFault fault, int32_t index) {
+  std::vector<std::string> lines{file + " の内容が壊れているため使用できません。"};
+  const std::string where = "レコード番号 " + RealToText(index) + " : ";
+  switch (fault) {
+    case TableFault::kOrder:
+      lines.push_back(where + "データが昇順に並んでいません。");
+      break;
+    case TableFault::kRange:
+      lines.push_back(where + "データが使用可能範囲を超えています。");
+      break;
+    case TableFault::kCursor:
+      lines.push_back(where + "探索位置がデータの範囲外です。");
+      break;
+    default:
+      lines.push_back("先頭レコードのデータ数・最大値がデータと一致しません。");
+      break;
+  }
+  lines.push_back("ファイルを確認してから再度実行して下さい。");
+  return lines;
+}
 
 template <typename W>
 int16_t ReadData(SearchState<W>& s) {
@@ -247,11 +266,13 @@ void SaveHalfData(SearchState<W>& s, int32_t first, int32_t count) {
   }
 }
 
-#define KV_INSTANTIATE(W)                                            \
-  template int16_t ReadData<W>(SearchState<W>&);                     \
-  template void AppendRecord<W>(SearchState<W>&, typename W::Value); \
-  template void UpdateHeader<W>(SearchState<W>&);                    \
-  template void SaveData<W>(SearchState<W>&);                        \
+#define KV_INSTANTIATE(W)                                                                         \
+  template TableFault CheckTableRecord<W>(const TableRecord<W>&, const TableRecord<W>*, int32_t); \
+  template TableFault CheckTableHeader<W>(const TableRecord<W>&, int32_t, typename W::Value);     \
+  template int16_t ReadData<W>(SearchState<W>&);                                                  \
+  template void AppendRecord<W>(SearchState<W>&, typename W::Value);                              \
+  template void UpdateHeader<W>(SearchState<W>&);                                                 \
+  template void SaveData<W>(SearchState<W>&);                                                     \
   template void SaveHalfData<W>(SearchState<W>&, int32_t, int32_t);
 KV_FOR_BOTH_WIDTHS(KV_INSTANTIATE)
 

@@ -4,8 +4,18 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace kv {
+
+// Files that both widths share.
+inline constexpr const char* kContStoreFile = "_ContData.dat";
+inline constexpr const char* kResultHeaderLine = "n=0,1, ... ,Len-1";
+inline constexpr const char* kResultFilePrefix = "_L";
+inline constexpr const char* kResultFileSuffix = "_ResultData.txt";
+inline std::string ResultFileName(uint64_t length) {
+  return kResultFilePrefix + std::to_string(length) + kResultFileSuffix;
+}
 
 struct Width64 {
   using Value = uint64_t;
@@ -20,7 +30,8 @@ struct Width64 {
   static constexpr const char* kTempSievedFile = "__TEMP___SievedListData.dat";
   static constexpr const char* kOutOfRangeLine =
       "64bit版の使用可能範囲(9223372036854775807以下)を超えるデータが見つかりました。";
-  static constexpr const char* kOutOfRangeAdvice = "この行を消去したファイルにて再度登録して下さい。";
+  static constexpr const char* kOutOfRangeAdvice =
+      "この行を消去したファイルにて再度登録して下さい。";
 };
 
 struct Width32 {

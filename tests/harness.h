@@ -64,6 +64,9 @@ class FakePlatform : public kv::Platform {
     return native().Rename(from, to);
   }
   bool Remove(const std::string& name) override { return native().Remove(name); }
+  bool ListFiles(const std::string& directory, std::vector<kv::FileEntry>& files) override {
+    return native().ListFiles(directory, files);
+  }
 
   uint32_t TickCount() override;
   void SetIdlePriority() override { idleRequested = true; }

@@ -30,6 +30,13 @@ class MemoryPlatform : public FakePlatform {
   bool Remove(const std::string& name) override {
     return AllowRemove(name) && files.erase(name) != 0;
   }
+  // Every file is in the working directory; all have the same time.
+  bool ListFiles(const std::string& directory, std::vector<kv::FileEntry>& list) override {
+    list.clear();
+    if (!directory.empty()) return false;
+    for (const auto& entry : files) list.push_back({entry.first, 0});
+    return true;
+  }
 
   // Hooks for fault doubles; the base class lets every operation through. The write hook returns
   // how many of the bytes reach the file; the write reports failure when that is fewer than all.

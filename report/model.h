@@ -1,0 +1,103 @@
+// What kvreport reads and finds, shared by its parts: the table as values with a fast lookup, the
+// result lines, the problems found and the output of the --csv option.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace kv {
+
+// The name of a file in the report's directory.
+std::string PathIn(const std::string& directory, const std::string& name);
+
+// The table's values (records 1 to N) in memory, 8 bytes each, with a bitmap of the values for a
+// dense table (such as primes) or an index of value buckets for a sparse one.
+struct TableView {
+  bool present = false;
+  int bits = 64;
+  std::string tableFile;
+  std::string sievedFile;
+  std::vector<uint64_t> values;
+  bool usedCheckpoint = false;
+  // Lines (middle terms 2 to N - 1) of the length-3 search: finished for good, waiting for larger
+  // numbers, and not yet searched to the end of the table.
+  int64_t linesFinished = 0;
+  int64_t linesWaiting = 0;
+  int64_t linesOpen = 0;
+  int64_t compositeCount = 0;  // table values that are not prime
+  uint64_t firstComposite = 0;
+  bool sievedPresent = false;
+  uint64_t sievedStart = 0;
+  uint64_t sievedEnd = 0;
+  int64_t sievedCandidates = 0;
+  // True when the sieved list excludes the value (beyond the table).
+  std::function<bool(uint64_t)> ruledOut;
+
+  uint64_t Largest() const { return values.empty() ? 0 : values.back(); }
+  int64_t Count() const { return static_cast<int64_t>(values.size()); }
+  bool AllPrime() const { return present && compositeCount == 0; }
+  bool Contains(uint64_t v) const {
+    if (values.empty() || v < values.front() || v > values.back()) return false;
+    if (!bits_.empty()) {
+      const uint64_t x = v - values.front();
+      return ((bits_[static_cast<size_t>(x >> 6)] >> (x & 63)) & 1) != 0;
+    }
+    return InBucket(v);
+  }
+  void BuildIndex();
+
+ private:
+  bool InBucket(uint64_t v) const;
+  std::vector<uint64_t> bits_;
+  std::vector<uint32_t> bucketStart_;
+  int shift_ = 0;
+};
+
+// The kinds of problem the check reports, each counted with its first few examples.
+enum class Problem {
+  kComposite,       // a term of a listed progression is not prime
+  kNotInTable,      // a term within the table's range is not in the table
+  kContinues,       // the term after the last is in the table
+  kEndUnconfirmed,  // the term after the last lies beyond the table and nothing rules it out
+  kLongerMissing,   // the term before the first is in the table, the longer line is not listed
+  kRepeated,        // a line listed more than once
+  kWrongFile,       // a line in the file of another length
+  kUnreadable,      // a line that is not a result line
+  kStoreMismatch,   // a continuation store item that does not fit the table
+  kCount
+};
+
+struct Problems {
+  static constexpr size_t kExamples = 3;
+  int64_t count[static_cast<size_t>(Problem::kCount)] = {};
+  std::vector<std::string> examples[static_cast<size_t>(Problem::kCount)];
+  void Add(Problem p, const std::string& example);
+  int64_t Total() const;
+};
+
+// Rows of the --csv output, written as they come; does nothing without a file.
+class CsvWriter {
+ public:
+  bool Open(const std::string& name);
+  bool active() const { return file_ != nullptr; }
+  void Row(int64_t length, uint64_t first, uint64_t difference, const char* state);
+  void Append(const std::string& rows);
+  // Writes what is held and closes the file; false when any write failed.
+  bool Close();
+  static std::string RowText(int64_t length, uint64_t first, uint64_t difference,
+                             const char* state);
+
+ private:
+  void Flush();
+  std::unique_ptr<FileHandle> file_;
+  std::string held_;
+  bool ok_ = true;
+};
+
+}  // namespace kv

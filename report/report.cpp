@@ -1,0 +1,268 @@
+// The run of kvreport: the files are read in the order the summary shows them, every check
+// counts its problems, and the exit status says how it went. Nothing is asked and, but for the
+// --csv file, nothing is written.
+#include "report/report.h"
+
+#include <string>
+#include <vector>
+
+#include "console/console.h"
+#include "console/numtext.h"
+#include "platform/platform.h"
+#include "report/model.h"
+#include "report/options.h"
+#include "report/results.h"
+#include "report/store.h"
+#include "report/tableload.h"
+#include "search/width.h"
+
+namespace kv {
+namespace {
+
+constexpr uint32_t kDisplayInterval = 2000;  // milliseconds
+constexpr size_t kLongestShown = 10;
+
+// Right-aligns the text in `width` bytes (code page 932: two bytes, two columns per character).
+std::string Right(const std::string& text, size_t width) {
+  return text.size() >= width ? text : std::string(width - text.size(), ' ') + text;
+}
+std::string Left(const std::string& text, size_t width) {
+  return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
+}
+std::string Number(int64_t n) { return IntegerToText(static_cast<uint64_t>(n)); }
+
+const char* const kProblemLabels[] = {
+    "素数でない項を含む数列",
+    "データに無い項を含む数列",
+    "次の項がデータに有る数列",
+    "終了を確認できない数列",
+    "前の項からの長い数列が無い数列",
+    "重複した行",
+    "長さの違うファイルに有る行",
+    "読み取れない行",
+    "データと一致しない継続データの項目",
+};
+static_assert(sizeof kProblemLabels / sizeof kProblemLabels[0] ==
+              static_cast<size_t>(Problem::kCount));
+
+class Report {
+ public:
+  explicit Report(const ReportOptions& options) : o_(options) {}
+
+  int Run() {
+    Print(std::string("kvreport ") + KV_SUITE_VERSION);
+    Print("");
+    std::vector<FileEntry> files;
+    if (!Os().ListFiles(o_.directory, files)) {
+      Print((o_.directory.empty() ? std::string(".") : o_.directory) +
+            " : ディレクトリを読み込めませんでした。");
+      return 2;
+    }
+    if (!o_.csvFile.empty() && !csv_.Open(o_.csvFile)) {
+      Print(o_.csvFile + " : ファイルを作成できませんでした。");
+      return 2;
+    }
+    ShowTable(files);
+    ShowResults(files);
+    ShowStore();
+    ShowChecks();
+    if (!csv_.Close()) {
+      Print(o_.csvFile + " : ファイル書き込みに失敗しました。");
+      readFailed_ = true;
+    }
+    if (problems_.Total() > 0) Print("問題が " + Number(problems_.Total()) + " 件見つかりました。");
+    if (tableMissing_) Print("データが無いため、一部の検査を行えませんでした。");
+    if (readFailed_) Print("読み込めないファイルが有りました。");
+    if (readFailed_ || tableMissing_) return 2;
+    if (problems_.Total() > 0) return 1;
+    Print("全ての検査に合格しました。");
+    return 0;
+  }
+
+ private:
+  void Print(const std::string& line) {
+    PrintLine(line);
+    ++row_;
+  }
+
+  void ShowTable(const std::vector<FileEntry>& files) {
+    std::vector<std::string> lines;
+    const ReadStatus status = LoadReportTable(o_.directory, files, table_, lines);
+    if (status == ReadStatus::kOk) {
+      Print("【データ】 " + table_.tableFile + " (" + Number(table_.bits) + "bit版)");
+    } else {
+      Print("【データ】");
+    }
+    for (const std::string& line : lines) Print(line);
+    if (status != ReadStatus::kOk) {
+      (status == ReadStatus::kMissing ? tableMissing_ : readFailed_) = true;
+      return;
+    }
+    if (table_.usedCheckpoint) Print("中途データを反映しました。");
+    Print("データ数= " + Number(table_.Count()) +
+          "  データ最大値= " + IntegerToText(table_.Largest()));
+    Print("長さ3の探索: 完了 " + Number(table_.linesFinished) + " 行、データの追加待ち " +
+          Number(table_.linesWaiting) + " 行、未了 " + Number(table_.linesOpen) + " 行");
+    if (table_.compositeCount == 0) {
+      Print("データは全て素数です。");
+    } else {
+      Print("データに素数でない数が " + Number(table_.compositeCount) + " 個有ります (最初の数 " +
+            IntegerToText(table_.firstComposite) + ")。");
+      Print("素数判定は行わず、データとの照合のみ行います。");
+    }
+    if (table_.sievedPresent) {
+      Print("篩い掛けデータ: 範囲= " + IntegerToText(table_.sievedStart) + " - " +
+            IntegerToText(table_.sievedEnd) + "  候補数= " + Number(table_.sievedCandidates));
+    } else {
+      Print("篩い掛けデータは有りません。");
+    }
+  }
+
+  void ShowResults(const std::vector<FileEntry>& files) {
+    std::vector<std::string> unreadable;
+    if (!ReadResultFiles(o_.directory, files, table_, results_, problems_, unreadable)) {
+      readFailed_ = true;
+    }
+    Print("");
+    Print("【発見した数列】 結果ファイル " + Number(static_cast<int64_t>(results_.files.size())) +
+          " 個");
+    for (const std::string& name : unreadable) Print(name + " の読み込みに失敗しました。");
+    if (results_.files.empty()) return;
+    Print("  長さ        行数      数列数");
+    int64_t lines = 0;
+    int64_t progressions = 0;
+    std::map<int64_t, std::pair<int64_t, int64_t>> rows;
+    for (const auto& [length, n] : results_.linesByLength) rows[length].first = n;
+    for (const auto& [length, n] : results_.progressionsByLength) rows[length].second = n;
+    for (const auto& [length, row] : rows) {
+      Print(Right(Number(length), 6) + Right(Number(row.first), 12) +
+            Right(Number(row.second), 12));
+      lines += row.first;
+      progressions += row.second;
+    }
+    Print(Right("計", 6) + Right(Number(lines), 12) + Right(Number(progressions), 12));
+    for (const Progression& p : results_.progressions) {
+      csv_.Row(p.length, p.first, p.difference, "finished");
+    }
+
+    const std::vector<Progression> longest = Longest(results_, kLongestShown);
+    if (longest.empty()) return;
+    Print("");
+    Print("【最長の数列】");
+    ShowProgressionHeading();
+    for (const Progression& p : longest) ShowProgression(p);
+    Print("");
+    Print("【長さ毎の最小の最終項】 (長い数列の先頭部分を含みます)");
+    ShowProgressionHeading();
+    for (const auto& [length, p] : SmallestLastTerms(results_)) ShowProgression(p);
+  }
+
+  void ShowProgressionHeading() {
+    Print("  長さ" + Right("初項", 21) + Right("公差", 21) + Right("最終項", 21));
+  }
+  void ShowProgression(const Progression& p) {
+    Print(Right(Number(p.length), 6) + Right(IntegerToText(p.first), 21) +
+          Right(IntegerToText(p.difference), 21) + Right(IntegerToText(p.Last()), 21));
+  }
+
+  void ShowStore() {
+    Print("");
+    Print("【継続中の数列】 " + std::string(kContStoreFile));
+    // The progress line is redrawn on the row below the heading, where the summary then starts.
+    const uint32_t start = Os().TickCount();
+    uint32_t shown = start;
+    StoreSummary store;
+    const ReadStatus status = SummarizeStore(
+        o_.directory, table_, csv_, store, problems_, [&](int64_t done, int64_t total) {
+          const uint32_t now = Os().TickCount();
+          if (now - shown <= kDisplayInterval) return;
+          shown = now;
+          Locate(0, row_);
+          PrintLine("集計中 ( " + RealToText(static_cast<double>(done * 1000 / total) / 10) +
+                    " %)    ");
+        });
+    const bool redrawn = shown != start;
+    if (redrawn) Locate(0, row_);
+    if (status == ReadStatus::kMissing) {
+      Print(std::string(kContStoreFile) + " は有りません。");
+      return;
+    }
+    if (status == ReadStatus::kFailed) {
+      Print(std::string(kContStoreFile) + " の読み込みに失敗しました。");
+      readFailed_ = true;
+      return;
+    }
+    const std::string items =
+        "保存された数列= " + Number(store.items) + (store.ungrouped ? " (旧形式)" : "");
+    Print(redrawn ? Left(items, 30) : items);
+    if (!table_.present) {
+      Print("データが無いため、長さは調べられません。");
+      return;
+    }
+    if (store.openByLength.empty() && store.ending == 0) return;
+    Print("  長さ      数列数");
+    int64_t total = 0;
+    for (const auto& [length, n] : store.openByLength) {
+      Print(Right(Number(length), 6) + Right(Number(n), 12));
+      total += n;
+    }
+    Print(Right("計", 6) + Right(Number(total), 12));
+    if (store.ending > 0) {
+      Print("現在のデータで終了する数列 " + Number(store.ending) +
+            " 件は、次回の探索で保存されます。");
+    }
+  }
+
+  void ShowChecks() {
+    Print("");
+    Print("【検査】");
+    if (table_.AllPrime() || !table_.present) {
+      Print("素数判定: データの数 " + Number(table_.Count()) + " 個、データに無い項 " +
+            Number(results_.termsTested) + " 個");
+    }
+    for (size_t k = 0; k < static_cast<size_t>(Problem::kCount); ++k) {
+      const auto p = static_cast<Problem>(k);
+      const bool needsTable = p == Problem::kNotInTable || p == Problem::kContinues ||
+                              p == Problem::kEndUnconfirmed || p == Problem::kLongerMissing ||
+                              p == Problem::kStoreMismatch;
+      const bool skipped = (p == Problem::kComposite && table_.present && !table_.AllPrime()) ||
+                           (needsTable && !table_.present);
+      Print("  " + Left(kProblemLabels[k], 36) +
+            Right(skipped ? std::string("-") : Number(problems_.count[k]), 10));
+      for (const std::string& example : problems_.examples[k]) Print("    " + example);
+    }
+  }
+
+  const ReportOptions& o_;
+  TableView table_;
+  ResultSummary results_;
+  Problems problems_;
+  CsvWriter csv_;
+  bool readFailed_ = false;
+  bool tableMissing_ = false;
+  int row_ = 0;
+};
+
+}  // namespace
+
+int RunReportProgram(const std::vector<std::string>& args) {
+  const ReportOptions options = ParseReportOptions(args);
+  switch (options.action) {
+    case ReportOptions::Action::kHelp:
+      for (const std::string& line : ReportUsage()) PrintLine(line);
+      return 0;
+    case ReportOptions::Action::kVersion:
+      PrintLine(std::string("kvreport ") + KV_SUITE_VERSION);
+      return 0;
+    case ReportOptions::Action::kBad:
+      PrintLine(options.error);
+      PrintLine("");
+      for (const std::string& line : ReportUsage()) PrintLine(line);
+      return 2;
+    case ReportOptions::Action::kReport:
+      break;
+  }
+  return Report(options).Run();
+}
+
+}  // namespace kv

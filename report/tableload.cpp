@@ -1,0 +1,237 @@
+// The table is read in blocks of records, of which only the values are kept; the checkpoint of an
+// interrupted run is laid over it as the search would lay it, so that the store's indices and the
+// state of the length-3 search are those the next run will see.
+#include "report/tableload.h"
+
+#include <algorithm>
+#include <atomic>
+#include <limits>
+#include <memory>
+
+#include "console/numtext.h"
+#include "report/primality.h"
+#include "search/parallel.h"
+#include "search/phases.h"
+#include "search/walk.h"
+
+namespace kv {
+namespace {
+
+constexpr int64_t kBlockRecords = 1 << 16;
+
+const FileEntry* FindFile(const std::vector<FileEntry>& files, const char* name) {
+  for (const FileEntry& f : files) {
+    if (f.name == name) return &f;
+  }
+  return nullptr;
+}
+
+// Reads exactly `count` records at record `first`.
+template <typename W>
+bool ReadRecords(FileHandle& file, int64_t first, int64_t count, TableRecord<W>* target) {
+  const auto bytes = count * static_cast<int64_t>(sizeof(TableRecord<W>));
+  return file.SeekTo(first * static_cast<int64_t>(sizeof(TableRecord<W>))) &&
+         file.Read(target, bytes) == bytes;
+}
+
+template <typename W>
+ReadStatus LoadTable(const std::string& directory, TableView& view,
+                     std::vector<std::string>& lines) {
+  constexpr auto R = static_cast<int64_t>(sizeof(TableRecord<W>));
+  const std::string tableName = PathIn(directory, W::kTableFile);
+  auto table = Os().OpenRead(tableName);
+  const int64_t tableSize = table ? table->Size() : -1;
+  if (tableSize < 0) {
+    lines.push_back(std::string(W::kTableFile) + " の読み込みに失敗しました。");
+    return ReadStatus::kFailed;
+  }
+  const int64_t tableRecords = tableSize / R;
+  TableRecord<W> header{0, 0, 0};
+  if (tableRecords >= 1 && !ReadRecords<W>(*table, 0, 1, &header)) {
+    lines.push_back(std::string(W::kTableFile) + " の読み込みに失敗しました。");
+    return ReadStatus::kFailed;
+  }
+  // The checkpoint counts only when it was begun from this very table.
+  int64_t halfRecords = 0;
+  auto half = Os().OpenRead(PathIn(directory, W::kHalfFile));
+  if (half) {
+    const int64_t halfSize = half->Size();
+    TableRecord<W> halfHeader{0, 0, 0};
+    halfRecords = halfSize < 0 ? 0 : halfSize / R;
+    const bool matches =
+        halfRecords >= 1 && tableRecords >= 1 && ReadRecords<W>(*half, 0, 1, &halfHeader) &&
+        halfHeader.value == header.value && halfHeader.lowerCursor == header.lowerCursor &&
+        halfHeader.upperCursor == header.upperCursor;
+    if (!matches) {
+      half.reset();
+      halfRecords = 0;
+    }
+  }
+  view.usedCheckpoint = half != nullptr;
+  const int64_t records = std::max(tableRecords, halfRecords);
+  if (records - 1 > std::numeric_limits<int32_t>::max() - 1) {
+    lines.push_back(std::string(W::kTableFile) +
+                    " はデータ数が上限を超えているため使用できません。");
+    return ReadStatus::kFailed;
+  }
+  const auto n = static_cast<int32_t>(records > 0 ? records - 1 : 0);
+  view.values.clear();
+  view.values.reserve(static_cast<size_t>(n));
+
+  std::vector<TableRecord<W>> block(static_cast<size_t>(kBlockRecords) + 1);
+  TableRecord<W> previous{0, 0, 0};
+  typename W::Value atCount = 0;
+  for (int64_t first = 1; first <= n; first += kBlockRecords) {
+    const int64_t count = std::min<int64_t>(kBlockRecords, n - first + 1);
+    // The part below the checkpoint's end comes from the checkpoint, the rest from the table.
+    const int64_t fromHalf = std::clamp<int64_t>(halfRecords - first, 0, count);
+    const bool read =
+        (fromHalf == 0 || ReadRecords<W>(*half, first, fromHalf, block.data())) &&
+        (fromHalf == count ||
+         ReadRecords<W>(*table, first + fromHalf, count - fromHalf, block.data() + fromHalf));
+    if (!read) {
+      const char* name = fromHalf > 0 ? W::kHalfFile : W::kTableFile;
+      lines.push_back(std::string(name) + " の読み込みに失敗しました。");
+      return ReadStatus::kFailed;
+    }
+    for (int64_t k = 0; k < count; ++k) {
+      const TableRecord<W>& r = block[static_cast<size_t>(k)];
+      const auto i = static_cast<int32_t>(first + k);
+      const TableFault fault = CheckTableRecord<W>(r, i > 1 ? &previous : nullptr, n);
+      if (fault != TableFault::kNone) {
+        const char* name = i < halfRecords ? W::kHalfFile : W::kTableFile;
+        for (const std::string& line : TableFaultLines(name, fault, i)) lines.push_back(line);
+        return ReadStatus::kFailed;
+      }
+      if (i == header.lowerCursor) atCount = r.value;
+      if (i >= 2 && i <= n - 1) {
+        if (r.lowerCursor == 0) {
+          ++view.linesFinished;
+        } else if (r.upperCursor == n + 1) {
+          ++view.linesWaiting;
+        } else {
+          ++view.linesOpen;
+        }
+      }
+      view.values.push_back(static_cast<uint64_t>(r.value));
+      previous = r;
+    }
+  }
+  // A header that still describes a prefix of the records is what the search repairs itself.
+  if (CheckTableHeader<W>(header, n, atCount) != TableFault::kNone) {
+    for (const std::string& line : TableFaultLines(W::kTableFile, TableFault::kHeader, 0)) {
+      lines.push_back(line);
+    }
+    return ReadStatus::kFailed;
+  }
+
+  auto list = std::make_shared<SievedList<W>>();
+  const std::string sievedName = PathIn(directory, W::kSievedFile);
+  view.sievedFile = W::kSievedFile;
+  if (LoadSievedList<W>(sievedName, *list)) {
+    view.sievedPresent = list->count >= 2;
+    view.sievedStart = list->count >= 1 ? list->entries[0] : 0;
+    view.sievedEnd = list->count >= 2 ? list->entries[1] : 0;
+    view.sievedCandidates = list->count > 2 ? list->count - 2 : 0;
+  } else if (Os().Exists(sievedName)) {
+    lines.push_back(std::string(W::kSievedFile) + " の読み込みに失敗しました。");
+    return ReadStatus::kFailed;
+  }
+  // The search's own bitmap of the list: one bit test per value.
+  auto bitmap = std::make_shared<SievedBitmap<W>>(*list);
+  view.ruledOut = [list, bitmap](uint64_t v) {
+    return v <= std::numeric_limits<typename W::Value>::max() &&
+           bitmap->RuledOut(static_cast<typename W::Value>(v));
+  };
+  return ReadStatus::kOk;
+}
+
+// Tests every value of the table on every core; keeps the count and the smallest composite.
+void TestTableValues(TableView& view) {
+  std::atomic<int64_t> composites{0};
+  std::atomic<int64_t> firstIndex{std::numeric_limits<int64_t>::max()};
+  ParallelFor(view.Count(), Os().HardwareThreads(), [&](int64_t begin, int64_t end) {
+    int64_t found = 0;
+    for (int64_t i = begin; i < end; ++i) {
+      if (IsPrime(view.values[static_cast<size_t>(i)])) continue;
+      if (found++ == 0) {
+        int64_t seen = firstIndex.load();
+        while (i < seen && !firstIndex.compare_exchange_weak(seen, i)) {
+        }
+      }
+    }
+    composites += found;
+  });
+  view.compositeCount = composites.load();
+  if (view.compositeCount > 0) view.firstComposite = view.values[static_cast<size_t>(firstIndex)];
+}
+
+}  // namespace
+
+std::string PathIn(const std::string& directory, const std::string& name) {
+  if (directory.empty()) return name;
+  const char last = directory.back();
+  return last == '/' || last == '\\' ? directory + name : directory + "/" + name;
+}
+
+bool TableView::InBucket(uint64_t v) const {
+  const size_t bucket = static_cast<size_t>((v - values.front()) >> shift_);
+  const auto begin = values.begin() + bucketStart_[bucket];
+  const auto end = values.begin() + bucketStart_[bucket + 1];
+  const auto at = std::lower_bound(begin, end, v);
+  return at != end && *at == v;
+}
+
+// Buckets of equal value spans, about two values each: bucketStart_[b] is the first value of
+// bucket b or above.
+void TableView::BuildIndex() {
+  bits_.clear();
+  bucketStart_.clear();
+  if (values.empty()) return;
+  const uint64_t span = values.back() - values.front();
+  // A bitmap of at most 64 bits per value.
+  if (span / 64 <= values.size()) {
+    bits_.assign(static_cast<size_t>(span / 64) + 1, 0);
+    for (const uint64_t v : values) {
+      const uint64_t x = v - values.front();
+      bits_[static_cast<size_t>(x >> 6)] |= uint64_t{1} << (x & 63);
+    }
+    return;
+  }
+  shift_ = 0;
+  while ((span >> shift_) > values.size() / 2 + 1) ++shift_;
+  const size_t buckets = static_cast<size_t>(span >> shift_) + 2;
+  bucketStart_.assign(buckets + 1, 0);
+  size_t i = 0;
+  for (size_t b = 0; b <= buckets; ++b) {
+    while (i < values.size() && ((values[i] - values.front()) >> shift_) < b) ++i;
+    bucketStart_[b] = static_cast<uint32_t>(i);
+  }
+}
+
+ReadStatus LoadReportTable(const std::string& directory, const std::vector<FileEntry>& files,
+                           TableView& view, std::vector<std::string>& lines) {
+  const FileEntry* t64 = FindFile(files, Width64::kTableFile);
+  const FileEntry* t32 = FindFile(files, Width32::kTableFile);
+  if (t64 == nullptr && t32 == nullptr) {
+    lines.push_back(std::string(Width64::kTableFile) + " も " + Width32::kTableFile +
+                    " も見つかりません。データとの照合は行いません。");
+    return ReadStatus::kMissing;
+  }
+  const bool use32 = t64 == nullptr || (t32 != nullptr && t32->modified > t64->modified);
+  view.bits = use32 ? 32 : 64;
+  view.tableFile = use32 ? Width32::kTableFile : Width64::kTableFile;
+  if (t64 != nullptr && t32 != nullptr) {
+    lines.push_back(std::string(Width64::kTableFile) + " と " + Width32::kTableFile +
+                    " の内、最後に書き込まれた " + view.tableFile + " を使用します。");
+  }
+  const ReadStatus status = use32 ? LoadTable<Width32>(directory, view, lines)
+                                  : LoadTable<Width64>(directory, view, lines);
+  if (status != ReadStatus::kOk) return status;
+  view.present = true;
+  view.BuildIndex();
+  TestTableValues(view);
+  return ReadStatus::kOk;
+}
+
+}  // namespace kv

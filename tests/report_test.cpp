@@ -1,0 +1,435 @@
+// kvreport against the brute-force enumeration on tables grown over several runs, and on damaged
+// and hand-edited files: each problem in its class, with the right exit status.
+#include "report/report.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <sstream>
+
+#include "report/primality.h"
+#include "tests/search_testing.h"
+#include "tests/table_files.h"
+
+namespace kv {
+namespace {
+
+using kvtest::FakePlatform;
+using kvtest::Files;
+using kvtest::TempDir;
+using Row = std::array<uint64_t, 4>;  // length, first term, difference, last term
+
+struct ReportRun {
+  int status = -1;
+  std::string output;
+  std::vector<std::string> csv;  // rows without the header
+  Files files;
+};
+
+ReportRun RunReport(const std::filesystem::path& dir, std::vector<std::string> args = {}) {
+  args.insert(args.begin(), {"--csv", "report.csv"});
+  FakePlatform fake;
+  ReportRun r;
+  auto run = kvtest::RunInDirectory([&] { r.status = RunReportProgram(args); }, fake, dir);
+  r.output = run.output;
+  auto csv = run.files.find("report.csv");
+  if (csv != run.files.end()) {
+    r.csv = kvtest::SplitLines(csv->second);
+    if (!r.csv.empty()) r.csv.erase(r.csv.begin());
+    run.files.erase(csv);
+  }
+  r.files = run.files;
+  return r;
+}
+
+// The rows of numbers below a section's heading line, up to the next empty line; rows that do not
+// begin with a number (the headings, the total) are skipped.
+std::vector<std::vector<uint64_t>> Section(const std::string& output, const std::string& heading) {
+  std::vector<std::vector<uint64_t>> rows;
+  const auto lines = kvtest::SplitLines(output);
+  auto at = std::find_if(lines.begin(), lines.end(),
+                         [&](const std::string& l) { return l.rfind(heading, 0) == 0; });
+  for (++at; at < lines.end() && !at->empty(); ++at) {
+    std::istringstream in(*at);
+    std::vector<uint64_t> row;
+    for (uint64_t v; in >> v;) row.push_back(v);
+    if (!row.empty()) rows.push_back(row);
+  }
+  return rows;
+}
+
+// The count shown beside a problem class; -1 when the class was not checked.
+int64_t ProblemCount(const std::string& output, const std::string& label) {
+  const size_t at = output.find("  " + label + " ");
+  if (at == std::string::npos) return -2;
+  std::istringstream in(output.substr(at + label.size() + 2));
+  std::string count;
+  in >> count;
+  return count == "-" ? -1 : std::stoll(count);
+}
+
+const std::vector<std::string> kClasses = {"素数でない項を含む数列",
+                                           "データに無い項を含む数列",
+                                           "次の項がデータに有る数列",
+                                           "終了を確認できない数列",
+                                           "前の項からの長い数列が無い数列",
+                                           "重複した行",
+                                           "長さの違うファイルに有る行",
+                                           "読み取れない行",
+                                           "データと一致しない継続データの項目"};
+
+std::string CsvRow(uint64_t length, uint64_t a, uint64_t d, const char* state) {
+  return std::to_string(length) + "," + std::to_string(a) + "," + std::to_string(d) + "," +
+         std::to_string(a + (length - 1) * d) + "," + state;
+}
+
+// Whole runs of the search program in `dir`, one per batch of new numbers.
+template <typename W>
+void SearchRuns(const std::filesystem::path& dir, const std::vector<std::vector<uint64_t>>& batches,
+                int32_t minSave) {
+  for (const auto& batch : batches) {
+    std::string numbers;
+    for (uint64_t x : batch) numbers += std::to_string(x) + "\r\n";
+    kvtest::WriteFiles(dir, {{"new.txt", numbers}});
+    FakePlatform fake;
+    fake.input = {"new.txt", std::to_string(minSave), ""};
+    SearchState<W> state;
+    const auto run = kvtest::RunInDirectory([&] { RunSearchProgram(state); }, fake, dir);
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+  }
+}
+
+TEST(Report, PrimalityTestAgreesWithASieveAndKnownNumbers) {
+  const auto primes = kvtest::PrimesBelow(300000);
+  std::vector<bool> prime(300000, false);
+  for (uint64_t p : primes) prime[p] = true;
+  for (uint64_t n = 0; n < prime.size(); ++n) ASSERT_EQ(IsPrime(n), prime[n]) << n;
+  // Strong pseudoprimes to the smaller base sets, Carmichael numbers, squares of primes and the
+  // largest primes below 2^32, 2^63 and 2^64.
+  for (uint64_t n : {3215031751ULL, 2152302898747ULL, 3474749660383ULL, 341550071728321ULL,
+                     3825123056546413051ULL, 4294967297ULL, 18446744073709551615ULL,
+                     4294967291ULL * 4294967291ULL, 1000000007ULL * 998244353ULL, 561ULL,
+                     3778118040573702001ULL}) {
+    EXPECT_FALSE(IsPrime(n)) << n;
+  }
+  for (uint64_t n : {4294967291ULL, 9223372036854775783ULL, 18446744073709551557ULL, 1000000007ULL,
+                     2305843009213693951ULL}) {
+    EXPECT_TRUE(IsPrime(n)) << n;
+  }
+}
+
+// The summary of tables grown over several runs equals the enumeration of the final table: the
+// maximal progressions, finished and open, their counts per length, the longest and the smallest
+// last terms; and every check passes.
+template <typename W>
+void ExpectSummaryMatches(const std::vector<uint64_t>& values, size_t runs, int32_t minSave,
+                          std::mt19937_64& rng) {
+  SCOPED_TRACE("N=" + std::to_string(values.size()) + " bits=" + std::to_string(W::kBits));
+  std::vector<std::vector<uint64_t>> batches(1);
+  for (uint64_t v : values) {
+    if (batches.size() < runs && batches.back().size() > 3 && rng() % 40 == 0)
+      batches.emplace_back();
+    batches.back().push_back(v);
+  }
+  TempDir dir;
+  SearchRuns<W>(dir.path(), batches, minSave);
+  std::filesystem::remove(dir.path() / "new.txt");
+  const auto report = RunReport(dir.path());
+  EXPECT_EQ(report.status, 0) << report.output;
+
+  const auto e = kvtest::Enumerate(values, minSave);
+  const std::set<uint64_t> table(values.begin(), values.end());
+  std::vector<std::string> finished;
+  std::multiset<std::string> open;
+  std::map<uint64_t, uint64_t> progressionsByLength;
+  std::vector<Row> sound;
+  for (const auto& p : e.found) {
+    const uint64_t a = values[static_cast<size_t>(p.first - 1)];
+    const uint64_t d = values[static_cast<size_t>(p.second - 1)] - a;
+    const auto length = static_cast<uint64_t>(p.length);
+    if (a >= d && table.count(a - d) != 0) continue;  // a tail
+    if (p.open) {
+      open.insert(CsvRow(length, a, d, "open"));
+    } else if (p.length >= minSave) {
+      finished.push_back(CsvRow(length, a, d, "finished"));
+      ++progressionsByLength[length];
+      sound.push_back({length, a, d, a + (length - 1) * d});
+    }
+  }
+  std::sort(sound.begin(), sound.end(), [](const Row& x, const Row& y) {
+    return std::make_tuple(x[0], x[1], x[2]) < std::make_tuple(y[0], y[1], y[2]);
+  });
+  std::vector<std::string> sortedFinished;
+  for (const Row& r : sound) sortedFinished.push_back(CsvRow(r[0], r[1], r[2], "finished"));
+  ASSERT_GE(report.csv.size(), finished.size());
+  const std::vector<std::string> csvFinished(
+      report.csv.begin(), report.csv.begin() + static_cast<long>(finished.size()));
+  EXPECT_EQ(csvFinished, sortedFinished);
+  EXPECT_EQ(std::multiset<std::string>(report.csv.begin() + static_cast<long>(finished.size()),
+                                       report.csv.end()),
+            open);
+
+  std::vector<std::vector<uint64_t>> counts;
+  for (const auto& [length, content] : kvtest::ResultFiles(report.files)) {
+    const auto lines = static_cast<uint64_t>(kvtest::SplitLines(content).size() - 1);
+    counts.push_back({static_cast<uint64_t>(length), lines,
+                      progressionsByLength[static_cast<uint64_t>(length)]});
+  }
+  EXPECT_EQ(Section(report.output, "【発見した数列】"), counts);
+
+  std::vector<std::vector<uint64_t>> longest;
+  auto byLength = sound;
+  std::sort(byLength.begin(), byLength.end(), [](const Row& x, const Row& y) {
+    return std::make_tuple(~x[0], x[3], x[1]) < std::make_tuple(~y[0], y[3], y[1]);
+  });
+  for (size_t k = 0; k < byLength.size() && k < 10; ++k) {
+    longest.emplace_back(byLength[k].begin(), byLength[k].end());
+  }
+  EXPECT_EQ(Section(report.output, "【最長の数列】"), longest);
+
+  std::map<uint64_t, Row> smallest;
+  for (const Row& r : sound) {
+    for (uint64_t k = static_cast<uint64_t>(minSave); k <= r[0]; ++k) {
+      const Row prefix{k, r[1], r[2], r[1] + (k - 1) * r[2]};
+      auto it = smallest.find(k);
+      if (it == smallest.end() ||
+          std::make_pair(prefix[3], prefix[1]) < std::make_pair(it->second[3], it->second[1])) {
+        smallest[k] = prefix;
+      }
+    }
+  }
+  std::vector<std::vector<uint64_t>> records;
+  for (const auto& [k, r] : smallest) records.emplace_back(r.begin(), r.end());
+  EXPECT_EQ(Section(report.output, "【長さ毎の最小の最終項】"), records);
+}
+
+TEST(Report, SummaryOfGrownTablesMatchesTheEnumeration) {
+  std::mt19937_64 rng(13);
+  const auto primes = kvtest::PrimesBelow(6000);
+  std::vector<uint64_t> subset;
+  for (uint64_t p : primes) {
+    if (rng() % 3 != 0) subset.push_back(p);
+  }
+  ExpectSummaryMatches<Width64>(subset, 4, 5, rng);
+  ExpectSummaryMatches<Width32>(primes, 3, 6, rng);
+  // Numbers that are not primes (only their membership is checked), dense and sparse.
+  std::vector<uint64_t> dense;
+  for (uint64_t v = 1000000000; dense.size() < 700; v += 1 + rng() % 3) dense.push_back(v);
+  ExpectSummaryMatches<Width32>(dense, 4, 5, rng);
+  std::vector<uint64_t> sparse;
+  for (uint64_t v = 1ULL << 40; sparse.size() < 700; v += 1 + rng() % 160) sparse.push_back(v);
+  ExpectSummaryMatches<Width64>(sparse, 4, 4, rng);
+}
+
+// A directory holding the files of two runs over the primes below 3000 (minimum length 5).
+Files BaseFiles() {
+  TempDir dir;
+  const auto primes = kvtest::PrimesBelow(3000);
+  SearchRuns<Width64>(dir.path(),
+                      {std::vector<uint64_t>(primes.begin(), primes.begin() + 200),
+                       std::vector<uint64_t>(primes.begin() + 200, primes.end())},
+                      5);
+  std::filesystem::remove(dir.path() / "new.txt");
+  return kvtest::ReadFiles(dir.path());
+}
+
+TEST(Report, EachDamageIsReportedInItsClass) {
+  const Files base = BaseFiles();
+  const std::string l5 = base.at("_L5_ResultData.txt");
+  const std::string l6 = base.at("_L6_ResultData.txt");
+  // The first line of _L6 that is not the tail of a line of _L7, and its first term and step.
+  const std::string line6 = kvtest::SplitLines(l6)[1];
+  int32_t len = 0;
+  uint64_t a = 0;
+  uint64_t d = 0;
+  ASSERT_TRUE(kvtest::ParseResultLine(line6, len, a, d));
+  auto without = [](std::string content, const std::string& line) {
+    return content.erase(content.find(line + "\r\n"), line.size() + 2);
+  };
+  const std::string tail6 = "Len 5, " + std::to_string(a + d) + " + " + std::to_string(d) + " *n";
+  ASSERT_NE(l5.find(tail6 + "\r\n"), std::string::npos);
+
+  struct Case {
+    const char* name;
+    std::function<void(Files&)> edit;
+    std::map<std::string, int64_t> problems;  // by class; every other class 0
+    int status;
+    std::string lines = "";  // shown as they stand
+  };
+  const std::vector<Case> cases = {
+      {"untouched", [](Files&) {}, {}, 0, "全ての検査に合格しました。\r\n"},
+      // 7, 9, 11, 13, 15 between 5 and 17 of the table.
+      {"composite term",
+       [](Files& f) { f["_L5_ResultData.txt"] += "Len 5, 7 + 2 *n\r\n"; },
+       {{kClasses[0], 1}, {kClasses[1], 1}, {kClasses[2], 1}, {kClasses[4], 1}},
+       1},
+      {"repeated line",
+       [&](Files& f) { f["_L6_ResultData.txt"] += line6 + "\r\n"; },
+       {{kClasses[5], 1}},
+       1},
+      {"line in the wrong file",
+       [&](Files& f) {
+         f["_L6_ResultData.txt"] = without(l6, line6);
+         f["_L5_ResultData.txt"] += line6 + "\r\n";
+       },
+       {{kClasses[6], 1}},
+       1},
+      {"longer line missing",
+       [&](Files& f) { f["_L6_ResultData.txt"] = without(l6, line6); },
+       {{kClasses[4], 1}},
+       1},
+      {"line cut short",
+       [&](Files& f) {
+         f["_L5_ResultData.txt"] = without(l5, tail6) + "Len 6, " + std::to_string(a);
+       },
+       {{kClasses[7], 1}, {kClasses[4], 0}},
+       1},
+      {"shortened line",
+       [&](Files& f) {
+         f["_L6_ResultData.txt"] = without(l6, line6);
+         f["_L5_ResultData.txt"] = without(l5, tail6) + "Len 5, " + std::to_string(a) + " + " +
+                                   std::to_string(d) + " *n\r\n";
+       },
+       {{kClasses[2], 1}, {kClasses[6], 0}},
+       1},
+      {"unreadable lines",
+       [](Files& f) { f["_L5_ResultData.txt"] += "Len 5, 7 + x *n\r\n\r\nLen 2, 3 + 2 *n\r\n"; },
+       {{kClasses[7], 3}},
+       1},
+      {"store entry beyond the table",
+       [](Files& f) {
+         f["_ContData.dat"] += kvtest::LE<int32_t>(-100000) + kvtest::LE<int32_t>(3);
+       },
+       {{kClasses[8], 1}},
+       1},
+      {"missing table",
+       [](Files& f) {
+         f.erase("_APData.dat");
+         f["_L5_ResultData.txt"] += "Len 5, 7 + 2 *n\r\n";
+       },
+       {{kClasses[0], 1},
+        {kClasses[1], -1},
+        {kClasses[2], -1},
+        {kClasses[3], -1},
+        {kClasses[4], -1},
+        {kClasses[8], -1}},
+       2,
+       kvtest::Lines(
+           {"_APData.dat も _APData32.dat も見つかりません。データとの照合は行いません。"})},
+      {"table out of order",
+       [](Files& f) { f["_APData.dat"].replace(32, 8, kvtest::LE<uint64_t>(1)); },
+       {{kClasses[1], -1},
+        {kClasses[2], -1},
+        {kClasses[3], -1},
+        {kClasses[4], -1},
+        {kClasses[8], -1}},
+       2,
+       kvtest::Lines({"_APData.dat の内容が壊れているため使用できません。",
+                      "レコード番号 2 : データが昇順に並んでいません。"})},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Files files = base;
+    c.edit(files);
+    TempDir dir;
+    kvtest::WriteFiles(dir.path(), files);
+    const auto report = RunReport(dir.path());
+    EXPECT_EQ(report.status, c.status) << report.output;
+    for (const std::string& label : kClasses) {
+      const auto expected = c.problems.count(label) != 0 ? c.problems.at(label) : 0;
+      EXPECT_EQ(ProblemCount(report.output, label), expected) << label;
+    }
+    EXPECT_NE(report.output.find(c.lines), std::string::npos) << report.output;
+    EXPECT_EQ(report.files, files);  // nothing touched
+  }
+}
+
+TEST(Report, TableOfTheBuildWrittenLastWithItsCheckpoint) {
+  Files files = BaseFiles();
+  files["_APData32.dat"] = kvtest::FreshTable<Width32>({2, 3, 5, 7, 11});
+  // A checkpoint of the 64-bit table in which every line is finished.
+  std::string half = files.at("_APData.dat").substr(0, 16 * 101);
+  for (size_t at = 16 + 8; at < half.size(); at += 16) half.replace(at, 4, kvtest::LE<int32_t>(0));
+  files["_HalfData.dat"] = half;
+  TempDir dir;
+  kvtest::WriteFiles(dir.path(), files);
+  const auto later =
+      std::filesystem::last_write_time(dir.path() / "_APData.dat") + std::chrono::hours(1);
+  std::filesystem::last_write_time(dir.path() / "_APData32.dat", later);
+  const auto with32 = RunReport(dir.path());
+  EXPECT_NE(
+      with32.output.find(kvtest::Lines(
+          {"【データ】 _APData32.dat (32bit版)",
+           "_APData.dat と _APData32.dat の内、最後に書き込まれた _APData32.dat を使用します。"})),
+      std::string::npos)
+      << with32.output;
+  EXPECT_EQ(with32.status, 1);
+  std::filesystem::last_write_time(dir.path() / "_APData.dat", later + std::chrono::hours(1));
+  const auto with64 = RunReport(dir.path());
+  EXPECT_EQ(with64.status, 0) << with64.output;
+  EXPECT_NE(with64.output.find(kvtest::Lines({"中途データを反映しました。"})), std::string::npos);
+  const std::string lines = with64.output.substr(with64.output.find("長さ3の探索: 完了 "));
+  std::istringstream in(lines.substr(std::string("長さ3の探索: 完了 ").size()));
+  int64_t finished = 0;
+  in >> finished;
+  EXPECT_GE(finished, 99);
+}
+
+TEST(Report, SievedListConfirmsTheEndsBeyondTheTable) {
+  // A table that is not made of primes, with a sieved list that rules out everything above it.
+  std::vector<uint64_t> values;
+  for (uint64_t v = 1; values.size() < 400; v += 1 + (v * 7919) % 3) values.push_back(v);
+  TempDir dir;
+  kvtest::WriteFiles(dir.path(), {{"_SievedListData.dat", kvtest::LE<uint64_t>(values.back() + 1) +
+                                                              kvtest::LE<uint64_t>(1 << 20)}});
+  SearchRuns<Width64>(dir.path(), {values}, 4);
+  const auto report = RunReport(dir.path());
+  EXPECT_EQ(report.status, 0) << report.output;
+  EXPECT_EQ(ProblemCount(report.output, kClasses[0]), -1);
+  std::filesystem::remove(dir.path() / "_SievedListData.dat");
+  const auto without = RunReport(dir.path());
+  EXPECT_EQ(without.status, 1);
+  EXPECT_GT(ProblemCount(without.output, kClasses[3]), 0);
+}
+
+TEST(Report, CommandLine) {
+  TempDir dir;
+  FakePlatform fake;
+  int status = -1;
+  auto run = [&](std::vector<std::string> args) {
+    return kvtest::RunInDirectory([&] { status = RunReportProgram(args); }, fake, dir.path());
+  };
+  EXPECT_EQ(run({"--version"}).output, std::string("kvreport ") + KV_SUITE_VERSION + "\r\n");
+  EXPECT_EQ(status, 0);
+  const std::string help = run({"--help"}).output;
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(help.rfind("使い方: kvreport", 0), 0u);
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"--bogus"}, {"--csv"}, {"a", "b"}, {"--csv", "x.csv", "--csv", "y.csv"}}) {
+    const auto bad = run(args);
+    EXPECT_EQ(status, 2);
+    EXPECT_NE(bad.output.find(help), std::string::npos);
+    EXPECT_TRUE(bad.files.empty());
+  }
+  // A directory that does not exist cannot be read.
+  EXPECT_EQ(run({"missing-directory"}).exitCode, -1);
+  EXPECT_EQ(status, 2);
+}
+
+TEST(Report, ExecutableReportsOnADirectoryGivenAsArgumentOrCurrent) {
+  const Files base = BaseFiles();
+  const auto real = kvtest::RunExecutable(KV_REPORT_EXE, "", base);
+  EXPECT_EQ(real.exitCode, 0);
+  TempDir parent;
+  std::filesystem::create_directory(parent.path() / "data");
+  kvtest::WriteFiles(parent.path() / "data", base);
+  FakePlatform fake;
+  int status = -1;
+  const auto inProcess =
+      kvtest::RunInDirectory([&] { status = RunReportProgram({"data"}); }, fake, parent.path());
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(inProcess.output, real.output);
+}
+
+}  // namespace
+}  // namespace kv
