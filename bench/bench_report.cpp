@@ -97,10 +97,11 @@ int main(int argc, char** argv) {
   const double tableOnly = TimeReport(CopyOf(cache, work, false, false), cores, status);
   std::printf("the table alone (read, indexed, every value tested): %.2f s\n", tableOnly);
   const double results = TimeReport(CopyOf(cache, work, true, false), cores, status);
-  std::printf("result files (%llu lines) and the table of the primes below %llu: %.2f s, "
-              "exit status %d\n",
-              static_cast<unsigned long long>(lines), static_cast<unsigned long long>(kBound),
-              results, status);
+  std::printf(
+      "result files (%llu lines) and the table of the primes below %llu: %.2f s, "
+      "exit status %d\n",
+      static_cast<unsigned long long>(lines), static_cast<unsigned long long>(kBound), results,
+      status);
   if (lines > kMillion) {
     // The shortest lengths' file cut to a whole number of lines, so that a million remain: the
     // lines dropped are maximal progressions and tails of the shortest length only, so the rest

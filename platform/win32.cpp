@@ -231,9 +231,9 @@ class Win32Platform final : public Platform {
     if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
     do {
       if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
-      const int64_t modified = static_cast<int64_t>(
-          (static_cast<uint64_t>(found.ftLastWriteTime.dwHighDateTime) << 32) |
-          found.ftLastWriteTime.dwLowDateTime);
+      const int64_t modified =
+          static_cast<int64_t>((static_cast<uint64_t>(found.ftLastWriteTime.dwHighDateTime) << 32) |
+                               found.ftLastWriteTime.dwLowDateTime);
       files.push_back({ToCodePage(found.cFileName), modified});
     } while (FindNextFileW(search, &found));
     FindClose(search);
