@@ -135,11 +135,11 @@ class Len3Walker {
   // every progress line comes out the same.
   void SearchLinesInChunks() {
     if (n_ < 3) return;
-    const bool dense = ValueBitmap<W>::Suits(records_, n_);
-    std::unique_ptr<ValueBitmap<W>> bitmap;
-    if (dense) bitmap = std::make_unique<ValueBitmap<W>>(records_, n_);
     const SievedBitmap<W> sieved(s_.sieved);
     sieved_ = &sieved;
+    const bool dense = ValueBitmap<W>::Suits(records_, n_);
+    std::unique_ptr<ValueBitmap<W>> bitmap;
+    if (dense) bitmap = std::make_unique<ValueBitmap<W>>(records_, n_, &sieved);
     unsigned threads = s_.threadCount != 0 ? s_.threadCount : Os().HardwareThreads();
     if (threads == 0) threads = 1;
 
@@ -252,11 +252,26 @@ class Len3Walker {
     const uint64_t largest = bitmap.Largest();
     uint64_t next = static_cast<uint64_t>(m) + 2 * step;
     int32_t count = 3;
-    while (next <= largest && bitmap.Contains(next)) {
-      ++count;
-      next += step;
+    if (bitmap.OddOnly() && next % 2 == 1 && step % 2 == 0) {
+      // Every term is odd: the odd bitmap, half the size, stays nearer in the caches.
+      while (next <= largest && bitmap.ContainsOdd(next)) {
+        ++count;
+        next += step;
+      }
+    } else {
+      while (next <= largest && bitmap.Contains(next)) {
+        ++count;
+        next += step;
+      }
     }
-    const bool pending = next > largest && !sieved_->RuledOut(static_cast<Value>(next));
+    // Over a table of odd numbers the scan has already kept only the progressions whose fourth
+    // term lies in the table or is left open by the sieved list.
+    const bool screened = count == 3 && s_.minSaveLength > 3 && bitmap.OddOnly() && m % 2 == 1;
+    bool pending = next > largest && (screened || !sieved_->RuledOut(static_cast<Value>(next)));
+    if (pending && s_.prune) {
+      pending = MayReachLength<W>(static_cast<Value>(next), d, count, s_.minSaveLength,
+                                  [this](Value x) { return sieved_->RuledOut(x); });
+    }
     if (!pending && count < s_.minSaveLength) return;
     events.push_back({d, bitmap.IndexOf(static_cast<uint64_t>(m) - step), {pending, count}});
   }

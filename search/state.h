@@ -80,6 +80,9 @@ struct SearchState {
   // in the order found. They reach their files only together with the checkpoint that covers
   // them, so that an interrupted run neither repeats nor loses one.
   std::vector<std::string> resultLines;
+  // Progressions that the sieved list shows can never reach minSaveLength terms are not
+  // stored: each further term beyond the largest number must be one of the list's candidates.
+  bool prune = false;
   // Worker threads for the searches; 0 uses every hardware thread.
   unsigned threadCount = 0;
   // Searches with the plain one-line-at-a-time engine that the fast engines are checked
