@@ -103,14 +103,20 @@ void WriteResultLine(SearchState<W>& s, int32_t termCount, int32_t firstIndex,
   // Collected, not written: the line reaches its file with the next checkpoint.
   const auto length = static_cast<size_t>(termCount);
   if (s.resultLines.size() <= length) s.resultLines.resize(length + 1);
-  std::string& lines = s.resultLines[length];
-  lines += "Len ";
-  lines += RealToText(static_cast<double>(termCount));
-  lines += ", ";
-  lines += IntegerToText(s.table.ValueAt(firstIndex));
-  lines += " + ";
-  lines += IntegerToText(difference);
-  lines += " *n\r\n";
+  AppendProgressionLine<W>(s.resultLines[length], termCount, s.table.ValueAt(firstIndex),
+                           difference);
+}
+
+template <typename W>
+void AppendProgressionLine(std::string& text, int32_t termCount, typename W::Value first,
+                           typename W::Value difference) {
+  text += "Len ";
+  text += RealToText(static_cast<double>(termCount));
+  text += ", ";
+  text += IntegerToText(first);
+  text += " + ";
+  text += IntegerToText(difference);
+  text += " *n\r\n";
 }
 
 template <typename W>
@@ -135,7 +141,9 @@ void FlushResultLines(SearchState<W>& s) {
   template void ApplyProgressionEnd<W>(SearchState<W>&, ProgressionEnd, int32_t, int32_t,    \
                                        typename W::Value);                                   \
   template void WriteResultLine<W>(SearchState<W>&, int32_t, int32_t, typename W::Value);    \
-  template void FlushResultLines<W>(SearchState<W>&);
+  template void FlushResultLines<W>(SearchState<W>&);                                        \
+  template void AppendProgressionLine<W>(std::string&, int32_t, typename W::Value,           \
+                                         typename W::Value);
 KV_FOR_BOTH_WIDTHS(KV_INSTANTIATE)
 
 }  // namespace kv

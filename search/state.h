@@ -63,6 +63,12 @@ struct PendingList {
   std::vector<PendingEntry> entries;
   int32_t pendingCount = 0;
   int32_t pendingCapacity = 0;
+  // Continuations already in the store's form (a group marker, then first indices), as the fast
+  // length-3 search hands them over, with their inspection lines. They are stored before
+  // `entries`.
+  std::vector<unsigned char> encoded;
+  int32_t encodedCount = 0;
+  std::string inspection;
 };
 
 template <typename W>
