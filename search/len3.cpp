@@ -228,6 +228,7 @@ class Len3Walker {
       if (bitmap != nullptr) {
         DenseWalker<W> walker(records_, n_, *bitmap);
         walker.HandOffOnlyLonger(s_.minSaveLength > 3);
+        walker.HandOffOnlyLongerThanFour(s_.minSaveLength > 4);
         auto handOff = [&](Value d) { FollowDense(*bitmap, m, d, chunk.events); };
         if (out.lowerPass) {
           out.check = walker.LowerLine(i, out.lowerCursor, out.upperCursor, handOff);
@@ -309,8 +310,10 @@ class Len3Walker {
       }
     }
     // Over a table of odd numbers the scan has already kept only the progressions whose fourth
-    // term lies in the table or is left open by the sieved list.
-    const bool screened = count == 3 && s_.minSaveLength > 3 && bitmap.OddOnly() && m % 2 == 1;
+    // (and, with four terms in the table, fifth) term lies in the table or is left open by the
+    // sieved list.
+    const bool screened = bitmap.OddOnly() && m % 2 == 1 &&
+                          (count == 3 ? s_.minSaveLength > 3 : count == 4 && s_.minSaveLength > 4);
     bool pending = next > largest && (screened || !sieved_->RuledOut(static_cast<Value>(next)));
     if (pending && s_.prune) {
       pending = MayReachLength<W>(static_cast<Value>(next), d, count, s_.minSaveLength,

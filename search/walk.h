@@ -223,6 +223,15 @@ class ValueBitmap {
           half[w / 2] = EvenBits(reach[w] >> parity) | (EvenBits(reach[w + 1] >> parity) << 32);
         }
       }
+      // The fifth terms m + 6e lie every third bit, split the same way by their place mod 3.
+      for (auto& third : oddThirds_) third.assign(reach.size() / 3 + 3, 0);
+      for (size_t w = 0; w < reach.size(); ++w) {
+        for (uint64_t bits = reach[w]; bits != 0; bits &= bits - 1) {
+          const uint64_t at = 64 * w + static_cast<uint64_t>(std::countr_zero(bits));
+          const uint64_t j = at / 3;
+          oddThirds_[at % 3][j >> 6] |= uint64_t{1} << (j & 63);
+        }
+      }
     }
   }
 
@@ -256,6 +265,8 @@ class ValueBitmap {
   Stream OddMirrorStream(uint64_t at) const { return Stream(oddMirror_, at); }
   // The odd bits at + 2 j, j = 0, 1, 2, ...: 64 of them per word.
   Stream OddEverySecondStream(uint64_t at) const { return Stream(oddHalves_[at & 1], at >> 1); }
+  // The odd bits at + 3 j, j = 0, 1, 2, ...
+  Stream OddEveryThirdStream(uint64_t at) const { return Stream(oddThirds_[at % 3], at / 3); }
 
   // Whether every value is odd but for a 2; the odd bitmaps hold odd value x at bit x / 2.
   bool OddOnly() const { return oddOnly_; }
@@ -304,6 +315,7 @@ class ValueBitmap {
   std::vector<uint64_t> oddBits_;
   std::vector<uint64_t> oddMirror_;
   std::vector<uint64_t> oddHalves_[2];
+  std::vector<uint64_t> oddThirds_[3];
 };
 
 // The dense engine for one line. `handOff(d)` receives the differences in increasing order;
@@ -321,6 +333,9 @@ class DenseWalker {
   // bitmap) are not handed off (they are finished with three terms and leave no trace when fewer
   // than `minSaveLength` terms are saved).
   void HandOffOnlyLonger(bool onlyLonger) { onlyLonger_ = onlyLonger; }
+  // Over a table of odd numbers, with `onlyLonger` set: the progressions of four terms in the
+  // table whose fifth term is missing in it or ruled out above it are not handed off either.
+  void HandOffOnlyLongerThanFour(bool onlyLonger) { onlyLongerThanFour_ = onlyLonger; }
 
   // Same contract as ReferenceLowerLine.
   template <typename HandOff>
@@ -408,22 +423,31 @@ class DenseWalker {
     if (first > last) return;
     const uint64_t up = static_cast<uint64_t>(m) / 2;
     const uint64_t down = bitmap_.Largest() / 2 - up;
-    if (onlyLonger_) {
-      ScanEven<true>(up, down, first, last, handOff);
-    } else {
-      ScanEven<false>(up, down, first, last, handOff);
+    if (!onlyLonger_) {
+      ScanEven<3>(up, down, first, last, handOff);
+      return;
     }
+    // Up to this difference the fourth term lies in the table.
+    const uint64_t insideLimit = (bitmap_.Largest() - static_cast<uint64_t>(m)) / 4;
+    if (onlyLongerThanFour_ && first <= insideLimit) {
+      const uint64_t end = std::min(last, insideLimit);
+      ScanEven<5>(up, down, first, end, handOff);
+      if (end < last) ScanEven<4>(up, down, end + 1, last, handOff);
+      return;
+    }
+    ScanEven<4>(up, down, first, last, handOff);
   }
 
-  // Hands off 2e for every e in [first, last] with m + 2e and m - 2e in the table (and, with
-  // kFourth, m + 4e in the table or, above it, not ruled out by the sieved list). The words of a
-  // block are combined in one plain loop that the compiler turns into vector instructions, then
-  // their bits are taken in order.
-  template <bool kFourth, typename HandOff>
+  // Hands off 2e for every e in [first, last] with m + 2e and m - 2e in the table and, up to the
+  // k-th of kTerms terms, m + 2(k - 1)e in the table or, above it, not ruled out by the sieved
+  // list. The words of a block are combined in one plain loop that the compiler turns into
+  // vector instructions, then their bits are taken in order.
+  template <int kTerms, typename HandOff>
   void ScanEven(uint64_t up, uint64_t down, uint64_t first, uint64_t last, HandOff& handOff) const {
     const auto upper = bitmap_.OddStream(up + first);
     const auto lower = bitmap_.OddMirrorStream(down + first);
     const auto fourth = bitmap_.OddEverySecondStream(up + 2 * first);
+    const auto fifth = bitmap_.OddEveryThirdStream(up + 3 * first);
     constexpr uint64_t kBlock = 32;
     uint64_t hits[kBlock];
     const uint64_t words = (last - first) / 64 + 1;
@@ -431,7 +455,8 @@ class DenseWalker {
       const uint64_t count = std::min(kBlock, words - block);
       for (uint64_t j = 0; j < count; ++j) {
         uint64_t h = upper.At(block + j) & lower.At(block + j);
-        if constexpr (kFourth) h &= fourth.At(block + j);
+        if constexpr (kTerms >= 4) h &= fourth.At(block + j);
+        if constexpr (kTerms >= 5) h &= fifth.At(block + j);
         hits[j] = h;
       }
       if (block + count == words) hits[count - 1] &= (uint64_t{2} << ((last - first) & 63)) - 1;
@@ -519,6 +544,7 @@ class DenseWalker {
   int32_t n_;
   const ValueBitmap<W>& bitmap_;
   bool onlyLonger_ = false;
+  bool onlyLongerThanFour_ = false;
 };
 
 }  // namespace kv
