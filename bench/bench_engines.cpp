@@ -9,6 +9,10 @@
 //   build/bench/bench_engines 10000000 fast 3 prune
 //                                              the same with the sieved list to 3 times the
 //                                              bound, storing only what can reach 10 terms
+//   build/bench/bench_engines 10000000 fast 1.5 plain next
+//                                              then a second run that adds the primes of the
+//                                              list's range (the continuation search re-examines
+//                                              the store of the first)
 //   build/bench/bench_engines files DIR 10000000 [3]
 //                                              writes the input files of such a run into DIR
 //                                              (primes.txt and _SievedListData.dat), for runs of
@@ -74,8 +78,9 @@ std::string TimingLines(const std::string& output) {
   return lines;
 }
 
+// Runs in `in` when given (its files stay for a further run), else in a directory of its own.
 Timed RunOnce(const kvtest::Files& input, bool reference, unsigned threads, bool keepFiles,
-              bool prune = false) {
+              bool prune = false, const kvtest::TempDir* in = nullptr) {
   kvtest::FakePlatform fake;
   fake.threads = kv::NativePlatform().HardwareThreads();
   fake.input = {"primes.txt", "10", ""};
@@ -83,7 +88,8 @@ Timed RunOnce(const kvtest::Files& input, bool reference, unsigned threads, bool
   state.referenceEngine = reference;
   state.prune = prune;
   state.threadCount = threads;
-  kvtest::TempDir dir;
+  const kvtest::TempDir own;
+  const kvtest::TempDir& dir = in != nullptr ? *in : own;
   kvtest::WriteFiles(dir.path(), input);
   Timed timed{};
   auto program = [&] {
@@ -175,16 +181,30 @@ int main(int argc, char** argv) {
               static_cast<unsigned long long>(bound), static_cast<unsigned long long>(listEnd),
               prune ? ", pruned store" : "");
   if (!fastOnly) return FullComparison(InputFiles(bound, listEnd), cores);
+  const bool next = fastOnly && argc > 5 && std::string(argv[5]) == "next";
+  const kvtest::TempDir dir;
   Timed fast;
   {
     // The input is dropped before the run (the peak resident size still counts it).
     const auto input = InputFiles(bound, listEnd);
-    fast = RunOnce(input, false, 0, false, prune);
+    fast = RunOnce(input, false, 0, false, prune, &dir);
   }
   std::printf("  fast engine, %u threads:  %8.2f s   (peak resident size %ld kB)\n%s", cores,
               fast.seconds, fast.peakKb, fast.phases.c_str());
   for (const auto& [name, size] : fast.sizes) {
     std::printf("  %-24s %12ju bytes\n", name.c_str(), size);
+  }
+  if (next) {
+    std::string numbers;
+    for (uint64_t p : kvtest::PrimesBelow(listEnd + 1)) {
+      if (p >= bound) numbers += std::to_string(p) + "\r\n";
+    }
+    const Timed second = RunOnce({{"primes.txt", numbers}}, false, 0, false, prune, &dir);
+    std::printf("second run, adding the primes up to %llu: %8.2f s\n%s",
+                static_cast<unsigned long long>(listEnd), second.seconds, second.phases.c_str());
+    for (const auto& [name, size] : second.sizes) {
+      std::printf("  %-24s %12ju bytes\n", name.c_str(), size);
+    }
   }
   return 0;
 }
