@@ -20,8 +20,7 @@ struct Width64 {
   static constexpr const char* kTempSievedFile = "__TEMP___SievedListData.dat";
   static constexpr const char* kOutOfRangeLine =
       "64bit版の使用可能範囲(9223372036854775807以下)を超えるデータが見つかりました。";
-  static constexpr const char* kOutOfRangeAdvice =
-      "この行を消去したファイルにて再度登録して下さい。";
+  static constexpr const char* kOutOfRangeAdvice = "この行を消去したファイルにて再度登録して下さい。";
 };
 
 struct Width32 {
