@@ -6,6 +6,17 @@
 //
 //   build/bench/bench_engines                  primes below 1,000,000, all three engines
 //   build/bench/bench_engines 10000000 fast    primes below 10^7, the fast engine only
+//   build/bench/bench_engines 10000000 fast 3 prune
+//                                              the same with the sieved list to 3 times the
+//                                              bound, storing only what can reach 10 terms
+//   build/bench/bench_engines 10000000 fast 1.5 plain next
+//                                              then a second run that adds the primes of the
+//                                              list's range (the continuation search re-examines
+//                                              the store of the first)
+//   build/bench/bench_engines files DIR 10000000 [3]
+//                                              writes the input files of such a run into DIR
+//                                              (primes.txt and _SievedListData.dat), for runs of
+//                                              the real program (bench/compare_runs.sh)
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -21,10 +32,11 @@
 
 namespace {
 
-kvtest::Files InputFiles(uint64_t bound) {
-  const auto primes = kvtest::PrimesBelow(bound + bound / 2 + 1);
+// The list reaches listEnd, a multiple (in halves) of the bound.
+kvtest::Files InputFiles(uint64_t bound, uint64_t listEnd) {
+  const auto primes = kvtest::PrimesBelow(listEnd + 1);
   std::string numbers;
-  std::string sieved = kvtest::LE<uint64_t>(bound + 1) + kvtest::LE<uint64_t>(bound + bound / 2);
+  std::string sieved = kvtest::LE<uint64_t>(bound + 1) + kvtest::LE<uint64_t>(listEnd);
   for (uint64_t p : primes) {
     if (p < bound) {
       numbers += std::to_string(p) + "\r\n";
@@ -66,16 +78,22 @@ std::string TimingLines(const std::string& output) {
   return lines;
 }
 
-Timed RunOnce(const kvtest::Files& input, bool reference, unsigned threads, bool keepFiles) {
+// Runs in `in` when given (its files stay for a further run), else in a directory of its own.
+Timed RunOnce(const kvtest::Files& input, bool reference, unsigned threads, bool keepFiles,
+              bool prune = false, const kvtest::TempDir* in = nullptr) {
   kvtest::FakePlatform fake;
   fake.threads = kv::NativePlatform().HardwareThreads();
   fake.input = {"primes.txt", "10", ""};
   kv::SearchState<kv::Width64> state;
   state.referenceEngine = reference;
+  state.prune = prune;
   state.threadCount = threads;
-  kvtest::TempDir dir;
+  const kvtest::TempDir own;
+  const kvtest::TempDir& dir = in != nullptr ? *in : own;
   kvtest::WriteFiles(dir.path(), input);
   Timed timed{};
+  // The peak resident size counts from here: the input built before is not the run's.
+  std::ofstream("/proc/self/clear_refs") << "5";
   auto program = [&] {
     const uint32_t start = kv::NativePlatform().TickCount();
     try {
@@ -123,36 +141,70 @@ bool SameFiles(const kvtest::Files& a, const kvtest::Files& b) {
   return true;
 }
 
+// The three engines on the same input, their files compared.
+int FullComparison(const kvtest::Files& input, unsigned cores) {
+  const Timed fast = RunOnce(input, false, 0, true);
+  std::printf("  fast engine, %u threads:  %8.2f s   (peak resident size %ld kB)\n%s", cores,
+              fast.seconds, fast.peakKb, fast.phases.c_str());
+  const Timed single = RunOnce(input, false, 1, true);
+  std::printf("  fast engine, 1 thread:   %8.2f s   (%u threads: %.2fx faster)\n", single.seconds,
+              cores, single.seconds / fast.seconds);
+  const Timed reference = RunOnce(input, true, 1, true);
+  std::printf("  reference engine:        %8.2f s   (fast engine: %.1fx faster)\n",
+              reference.seconds, reference.seconds / fast.seconds);
+  const bool same =
+      SameFiles(reference.files, fast.files) && SameFiles(reference.files, single.files);
+  std::printf("  files: %s\n", same ? "the same, byte for byte" : "DIFFERENT");
+  if (!same) return 1;
+  for (const auto& [name, content] : fast.files) {
+    std::printf("  %-24s %12zu bytes\n", name.c_str(), content.size());
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 3 && std::string(argv[1]) == "files") {
+    const uint64_t bound = std::strtoull(argv[3], nullptr, 10);
+    const double factor = argc > 4 ? std::strtod(argv[4], nullptr) : 1.5;
+    std::filesystem::create_directories(argv[2]);
+    kvtest::WriteFiles(
+        argv[2], InputFiles(bound, static_cast<uint64_t>(static_cast<double>(bound) * factor)));
+    return 0;
+  }
   const uint64_t bound = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1000000;
   const bool fastOnly = argc > 2 && std::string(argv[2]) == "fast";
+  const double factor = fastOnly && argc > 3 ? std::strtod(argv[3], nullptr) : 1.5;
+  const bool prune = fastOnly && argc > 4 && std::string(argv[4]) == "prune";
+  const auto listEnd = static_cast<uint64_t>(static_cast<double>(bound) * factor);
   const unsigned cores = kv::NativePlatform().HardwareThreads();
-  std::printf("first run over the primes below %llu, minimum length 10, sieved list to %llu\n",
-              static_cast<unsigned long long>(bound),
-              static_cast<unsigned long long>(bound + bound / 2));
-  const auto input = InputFiles(bound);
-
-  const Timed fast = RunOnce(input, false, 0, !fastOnly);
+  std::printf("first run over the primes below %llu, minimum length 10, sieved list to %llu%s\n",
+              static_cast<unsigned long long>(bound), static_cast<unsigned long long>(listEnd),
+              prune ? ", pruned store" : "");
+  if (!fastOnly) return FullComparison(InputFiles(bound, listEnd), cores);
+  const bool next = fastOnly && argc > 5 && std::string(argv[5]) == "next";
+  const kvtest::TempDir dir;
+  Timed fast;
+  {
+    // The input is dropped before the run.
+    const auto input = InputFiles(bound, listEnd);
+    fast = RunOnce(input, false, 0, false, prune, &dir);
+  }
   std::printf("  fast engine, %u threads:  %8.2f s   (peak resident size %ld kB)\n%s", cores,
               fast.seconds, fast.peakKb, fast.phases.c_str());
-  if (!fastOnly) {
-    const Timed single = RunOnce(input, false, 1, true);
-    std::printf("  fast engine, 1 thread:   %8.2f s   (%u threads: %.2fx faster)\n", single.seconds,
-                cores, single.seconds / fast.seconds);
-    const Timed reference = RunOnce(input, true, 1, true);
-    std::printf("  reference engine:        %8.2f s   (fast engine: %.1fx faster)\n",
-                reference.seconds, reference.seconds / fast.seconds);
-    const bool same =
-        SameFiles(reference.files, fast.files) && SameFiles(reference.files, single.files);
-    std::printf("  files: %s\n", same ? "the same, byte for byte" : "DIFFERENT");
-    if (!same) return 1;
-    for (const auto& [name, content] : fast.files) {
-      std::printf("  %-24s %12zu bytes\n", name.c_str(), content.size());
+  for (const auto& [name, size] : fast.sizes) {
+    std::printf("  %-24s %12ju bytes\n", name.c_str(), size);
+  }
+  if (next) {
+    std::string numbers;
+    for (uint64_t p : kvtest::PrimesBelow(listEnd + 1)) {
+      if (p >= bound) numbers += std::to_string(p) + "\r\n";
     }
-  } else {
-    for (const auto& [name, size] : fast.sizes) {
+    const Timed second = RunOnce({{"primes.txt", numbers}}, false, 0, false, prune, &dir);
+    std::printf("second run, adding the primes up to %llu: %8.2f s\n%s",
+                static_cast<unsigned long long>(listEnd), second.seconds, second.phases.c_str());
+    for (const auto& [name, size] : second.sizes) {
       std::printf("  %-24s %12ju bytes\n", name.c_str(), size);
     }
   }

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "search/instantiate.h"
 #include "search/parallel.h"
 #include "search/phases.h"
+#include "search/walk.h"
 
 namespace kv {
 namespace {
@@ -62,6 +64,10 @@ class Reexamination {
     s_.pending = PendingList{};
     s_.pending.entries.resize(kListCapacity);
     s_.pending.pendingCapacity = kListCapacity;
+    if (!s_.referenceEngine && ValueBitmap<W>::Suits(s_.table.records.data(), last_)) {
+      bitmap_ = std::make_unique<ValueBitmap<W>>(s_.table.records.data(), last_);
+      sieved_ = std::make_unique<SievedBitmap<W>>(s_.sieved);
+    }
   }
   ~Reexamination() { s_.pending = PendingList{}; }
   Reexamination(const Reexamination&) = delete;
@@ -232,10 +238,10 @@ class Reexamination {
                 [this](int64_t begin, int64_t end) {
                   for (int64_t k = begin; k < end; ++k) {
                     Step& step = steps_[static_cast<size_t>(k)];
-                    if (!step.carry) {
-                      step.end = FollowProgression(s_, step.next, step.difference, step.searchFrom,
-                                                   step.termCount);
-                    }
+                    if (step.carry) continue;
+                    step.end = bitmap_ ? FollowInBitmap(step)
+                                       : FollowProgression(s_, step.next, step.difference,
+                                                           step.searchFrom, step.termCount);
                   }
                 });
     for (const Step& step : steps_) {
@@ -284,8 +290,34 @@ class Reexamination {
     ProgressionEnd end;
   };
 
+  // FollowProgression with one bit test per term instead of a bisection of the table, on a
+  // table dense enough for a bitmap of its values; a term found below the place where the
+  // bisection would begin counts as missing there too.
+  ProgressionEnd FollowInBitmap(const Step& step) const {
+    const uint64_t largest = bitmap_->Largest();
+    Value next = step.next;
+    int32_t searchFrom = step.searchFrom;
+    int32_t termCount = step.termCount;
+    while (next <= largest) {
+      if (!bitmap_->Contains(next)) return {false, termCount};
+      const int32_t k = bitmap_->IndexOf(next);
+      if (k < searchFrom) return {false, termCount};
+      ++termCount;
+      searchFrom = k + 1;
+      next += step.difference;
+    }
+    if (sieved_->RuledOut(next)) return {false, termCount};
+    if (s_.prune && !MayReachLength<W>(next, step.difference, termCount, s_.minSaveLength,
+                                       [this](Value x) { return sieved_->RuledOut(x); })) {
+      return {false, termCount};
+    }
+    return {true, termCount};
+  }
+
   SearchState<W>& s_;
   const int32_t last_;
+  std::unique_ptr<ValueBitmap<W>> bitmap_;
+  std::unique_ptr<SievedBitmap<W>> sieved_;
   std::vector<Step> steps_;
   uint32_t startTick_ = 0;
   uint32_t lastShown_ = 0;

@@ -1,4 +1,5 @@
 // The continuation store: writing pending progressions and their inspection text.
+#include <algorithm>
 #include <vector>
 
 #include "console/console.h"
@@ -41,17 +42,21 @@ void SaveContData(SearchState<W>& s) {
   PendingList& list = s.pending;
   // The batch goes out in pieces of a fixed size, so that a flush of any number of items needs
   // no more memory than that.
-  std::vector<unsigned char> bytes(kPieceBytes);
+  std::vector<unsigned char> bytes(
+      std::min(kPieceBytes, 16 + 8 * static_cast<size_t>(std::max(list.pendingCount, 0))));
   size_t used = 0;
   int64_t writeAt = 0;
   bool ok = true;
   bool positioned = false;
-  auto writePiece = [&]() {
+  auto write = [&](const unsigned char* data, size_t count) {
     if (!positioned) {
       ok = ok && file->SeekTo(writeAt);
       positioned = true;
     }
-    ok = ok && file->Write(bytes.data(), static_cast<int64_t>(used));
+    ok = ok && file->Write(data, static_cast<int64_t>(count));
+  };
+  auto writePiece = [&]() {
+    write(bytes.data(), used);
     used = 0;
   };
   auto add = [&](int32_t entry) {
@@ -76,6 +81,13 @@ void SaveContData(SearchState<W>& s) {
                      true);
   }
 
+  // What comes already encoded goes out in one write, behind the header.
+  if (!list.encoded.empty()) {
+    writePiece();
+    write(list.encoded.data(), list.encoded.size());
+  }
+  if (!list.inspection.empty()) AppendToTextFile(kInspectionFile, list.inspection, false);
+
   std::string text;
   text.reserve(100000);
   int32_t previousSecond = 0;
@@ -88,13 +100,8 @@ void SaveContData(SearchState<W>& s) {
     add(item.firstIndex);
     if (item.termCount >= s.minSaveLength) {
       const auto first = s.table.ValueAt(item.firstIndex);
-      text += "Len ";
-      text += RealToText(static_cast<double>(item.termCount));
-      text += ", ";
-      text += IntegerToText(first);
-      text += " + ";
-      text += IntegerToText(s.table.ValueAt(item.secondIndex) - first);
-      text += " *n\r\n";
+      AppendProgressionLine<W>(text, item.termCount, first,
+                               s.table.ValueAt(item.secondIndex) - first);
       if (text.size() >= 99000) {
         AppendToTextFile(kInspectionFile, text, false);
         text.clear();
@@ -107,6 +114,9 @@ void SaveContData(SearchState<W>& s) {
   ok = file->Close() && ok;
   if (!ok) StoreFailed();
   list.pendingCount = 0;
+  list.encoded.clear();
+  list.encodedCount = 0;
+  list.inspection.clear();
 }
 
 #define KV_INSTANTIATE(W) template void SaveContData<W>(SearchState<W>&);

@@ -6,6 +6,7 @@
 #include "platform/platform.h"
 #include "search/instantiate.h"
 #include "search/phases.h"
+#include "search/walk.h"
 
 namespace kv {
 namespace {
@@ -54,7 +55,13 @@ ProgressionEnd FollowProgression(const SearchState<W>& s, typename W::Value next
     searchFrom = k + 1;
     next += difference;
   }
-  return {!isRuledOut(s.sieved, next), termCount};
+  if (isRuledOut(s.sieved, next)) return {false, termCount};
+  // A pruned search ends here what can never reach the shortest saved length.
+  if (s.prune && !MayReachLength<W>(next, difference, termCount, s.minSaveLength,
+                                    [&s](auto x) { return isRuledOut(s.sieved, x); })) {
+    return {false, termCount};
+  }
+  return {true, termCount};
 }
 
 template <typename W>
@@ -96,14 +103,20 @@ void WriteResultLine(SearchState<W>& s, int32_t termCount, int32_t firstIndex,
   // Collected, not written: the line reaches its file with the next checkpoint.
   const auto length = static_cast<size_t>(termCount);
   if (s.resultLines.size() <= length) s.resultLines.resize(length + 1);
-  std::string& lines = s.resultLines[length];
-  lines += "Len ";
-  lines += RealToText(static_cast<double>(termCount));
-  lines += ", ";
-  lines += IntegerToText(s.table.ValueAt(firstIndex));
-  lines += " + ";
-  lines += IntegerToText(difference);
-  lines += " *n\r\n";
+  AppendProgressionLine<W>(s.resultLines[length], termCount, s.table.ValueAt(firstIndex),
+                           difference);
+}
+
+template <typename W>
+void AppendProgressionLine(std::string& text, int32_t termCount, typename W::Value first,
+                           typename W::Value difference) {
+  text += "Len ";
+  text += RealToText(static_cast<double>(termCount));
+  text += ", ";
+  text += IntegerToText(first);
+  text += " + ";
+  text += IntegerToText(difference);
+  text += " *n\r\n";
 }
 
 template <typename W>
@@ -123,12 +136,14 @@ void FlushResultLines(SearchState<W>& s) {
   template int32_t FindEntry<W>(const NumberTable<W>&, typename W::Value, int32_t, int32_t); \
   template void ExtendProgression<W>(SearchState<W>&, typename W::Value, int32_t, int32_t,   \
                                      typename W::Value, int32_t, int32_t);                   \
-  template ProgressionEnd FollowProgression<W>(const SearchState<W>&, typename W::Value,          \
-                                               typename W::Value, int32_t, int32_t);            \
-  template void ApplyProgressionEnd<W>(SearchState<W>&, ProgressionEnd, int32_t, int32_t,        \
-                                       typename W::Value);                                       \
+  template ProgressionEnd FollowProgression<W>(const SearchState<W>&, typename W::Value,     \
+                                               typename W::Value, int32_t, int32_t);         \
+  template void ApplyProgressionEnd<W>(SearchState<W>&, ProgressionEnd, int32_t, int32_t,    \
+                                       typename W::Value);                                   \
   template void WriteResultLine<W>(SearchState<W>&, int32_t, int32_t, typename W::Value);    \
-  template void FlushResultLines<W>(SearchState<W>&);
+  template void FlushResultLines<W>(SearchState<W>&);                                        \
+  template void AppendProgressionLine<W>(std::string&, int32_t, typename W::Value,           \
+                                         typename W::Value);
 KV_FOR_BOTH_WIDTHS(KV_INSTANTIATE)
 
 }  // namespace kv

@@ -36,6 +36,11 @@ struct LineOutcome {
   bool check;
   bool lowerPass;
   uint32_t eventsEnd;  // end of this line's events in the chunk
+  // Ends of this line's continuations in the chunk, in the store's form, and of their
+  // inspection lines.
+  uint32_t storeEnd;
+  uint32_t inspectionEnd;
+  int32_t pendingCount;
 };
 
 template <typename W>
@@ -52,6 +57,8 @@ struct LineChunk {
   int32_t last = 0;
   std::vector<LineOutcome<W>> lines;
   std::vector<HandOffEvent<W>> events;
+  std::vector<unsigned char> store;
+  std::string inspection;
   bool ready = false;
 };
 
@@ -135,11 +142,11 @@ class Len3Walker {
   // every progress line comes out the same.
   void SearchLinesInChunks() {
     if (n_ < 3) return;
-    const bool dense = ValueBitmap<W>::Suits(records_, n_);
-    std::unique_ptr<ValueBitmap<W>> bitmap;
-    if (dense) bitmap = std::make_unique<ValueBitmap<W>>(records_, n_);
     const SievedBitmap<W> sieved(s_.sieved);
     sieved_ = &sieved;
+    const bool dense = ValueBitmap<W>::Suits(records_, n_);
+    std::unique_ptr<ValueBitmap<W>> bitmap;
+    if (dense) bitmap = std::make_unique<ValueBitmap<W>>(records_, n_, &sieved);
     unsigned threads = s_.threadCount != 0 ? s_.threadCount : Os().HardwareThreads();
     if (threads == 0) threads = 1;
 
@@ -151,6 +158,8 @@ class Len3Walker {
       chunk.last = std::min(lastLine, chunk.first + kChunkLines - 1);
       chunk.lines.clear();
       chunk.events.clear();
+      chunk.store.clear();
+      chunk.inspection.clear();
       for (int32_t i = chunk.first; i <= chunk.last; ++i) SearchLine(i, bitmap.get(), chunk);
     };
 
@@ -211,13 +220,15 @@ class Len3Walker {
   // Searches one line without touching the state: outcome and events go to the chunk.
   void SearchLine(int32_t i, const ValueBitmap<W>* bitmap, LineChunk<W>& chunk) const {
     const TableRecord<W>& r = records_[i];
-    LineOutcome<W> out{i, r.lowerCursor, r.upperCursor, false, v(i) <= midpoint_, 0};
+    LineOutcome<W> out{i, r.lowerCursor, r.upperCursor, false, v(i) <= midpoint_, 0, 0, 0, 0};
+    const size_t eventsFrom = chunk.events.size();
     if (out.lowerCursor != 0) {
       CheckCursors(i, out.lowerCursor, out.upperCursor);
       const Value m = v(i);
       if (bitmap != nullptr) {
         DenseWalker<W> walker(records_, n_, *bitmap);
         walker.HandOffOnlyLonger(s_.minSaveLength > 3);
+        walker.HandOffOnlyLongerThanFour(s_.minSaveLength > 4);
         auto handOff = [&](Value d) { FollowDense(*bitmap, m, d, chunk.events); };
         if (out.lowerPass) {
           out.check = walker.LowerLine(i, out.lowerCursor, out.upperCursor, handOff);
@@ -240,8 +251,42 @@ class Len3Walker {
       }
     }
     if (!out.lowerPass) out.check = true;
+    out.pendingCount = EncodeContinuations(i, eventsFrom, chunk);
     out.eventsEnd = static_cast<uint32_t>(chunk.events.size());
+    out.storeEnd = static_cast<uint32_t>(chunk.store.size());
+    out.inspectionEnd = static_cast<uint32_t>(chunk.inspection.size());
     chunk.lines.push_back(out);
+  }
+
+  // Puts the line's continuations into the store's form here, off the main thread: one group
+  // (the marker of the line, then the first indices) and the inspection lines of the long ones.
+  // Only the finished progressions stay events. Returns the number of continuations.
+  int32_t EncodeContinuations(int32_t i, size_t from, LineChunk<W>& chunk) const {
+    size_t kept = from;
+    int32_t count = 0;
+    for (size_t k = from; k < chunk.events.size(); ++k) {
+      const HandOffEvent<W> e = chunk.events[k];
+      if (!e.end.pending) {
+        chunk.events[kept++] = e;
+        continue;
+      }
+      if (count++ == 0) AppendEntry(chunk.store, -i);
+      AppendEntry(chunk.store, e.firstIndex);
+      if (e.end.termCount >= s_.minSaveLength) {
+        AppendProgressionLine<W>(chunk.inspection, e.end.termCount, v(e.firstIndex),
+                                 static_cast<Value>(v(i) - v(e.firstIndex)));
+      }
+    }
+    chunk.events.resize(kept);
+    return count;
+  }
+
+  static void AppendEntry(std::vector<unsigned char>& bytes, int32_t entry) {
+    const auto x = static_cast<uint32_t>(entry);
+    const unsigned char b[4] = {static_cast<unsigned char>(x), static_cast<unsigned char>(x >> 8),
+                                static_cast<unsigned char>(x >> 16),
+                                static_cast<unsigned char>(x >> 24)};
+    bytes.insert(bytes.end(), b, b + 4);
   }
 
   // Follows m - d, m, m + d upward with the bitmap, one bit test per further term, and keeps
@@ -252,17 +297,37 @@ class Len3Walker {
     const uint64_t largest = bitmap.Largest();
     uint64_t next = static_cast<uint64_t>(m) + 2 * step;
     int32_t count = 3;
-    while (next <= largest && bitmap.Contains(next)) {
-      ++count;
-      next += step;
+    if (bitmap.OddOnly() && next % 2 == 1 && step % 2 == 0) {
+      // Every term is odd: the odd bitmap, half the size, stays nearer in the caches.
+      while (next <= largest && bitmap.ContainsOdd(next)) {
+        ++count;
+        next += step;
+      }
+    } else {
+      while (next <= largest && bitmap.Contains(next)) {
+        ++count;
+        next += step;
+      }
     }
-    const bool pending = next > largest && !sieved_->RuledOut(static_cast<Value>(next));
+    // Over a table of odd numbers the scan has already kept only the progressions whose fourth
+    // (and, with four terms in the table, fifth) term lies in the table or is left open by the
+    // sieved list.
+    const bool screened = bitmap.OddOnly() && m % 2 == 1 &&
+                          (count == 3 ? s_.minSaveLength > 3 : count == 4 && s_.minSaveLength > 4);
+    bool pending = next > largest && (screened || !sieved_->RuledOut(static_cast<Value>(next)));
+    if (pending && s_.prune) {
+      pending = MayReachLength<W>(static_cast<Value>(next), d, count, s_.minSaveLength,
+                                  [this](Value x) { return sieved_->RuledOut(x); });
+    }
     if (!pending && count < s_.minSaveLength) return;
     events.push_back({d, bitmap.IndexOf(static_cast<uint64_t>(m) - step), {pending, count}});
   }
 
   void Commit(const LineChunk<W>& chunk) {
     uint32_t event = 0;
+    uint32_t stored = 0;
+    uint32_t inspected = 0;
+    PendingList& pending = s_.pending;
     for (const LineOutcome<W>& out : chunk.lines) {
       TableRecord<W>& r = records_[out.line];
       r.lowerCursor = out.lowerCursor;
@@ -270,14 +335,19 @@ class Len3Walker {
       for (; event < out.eventsEnd; ++event) {
         const HandOffEvent<W>& e = chunk.events[event];
         ApplyProgressionEnd(s_, e.end, e.firstIndex, out.line, e.difference);
-        GrowPendingList(s_.pending);
       }
+      pending.encoded.insert(pending.encoded.end(), chunk.store.begin() + stored,
+                             chunk.store.begin() + out.storeEnd);
+      pending.inspection.append(chunk.inspection, inspected, out.inspectionEnd - inspected);
+      pending.encodedCount += out.pendingCount;
+      stored = out.storeEnd;
+      inspected = out.inspectionEnd;
       if (out.check) ProgressCheck(out.line, out.lowerPass);
       // Between two displays the work found is held in memory; past a fixed amount it goes to
       // the files at once, with the checkpoint that covers it. A line's continuations share
       // one group of the store, so a flush at a line's end leaves the store's bytes as they
       // would have been.
-      if (s_.pending.pendingCount >= s_.heldPendingLimit ||
+      if (pending.pendingCount + pending.encodedCount >= s_.heldPendingLimit ||
           HeldResultBytes() >= s_.heldResultBytesLimit) {
         WriteCheckpoint(out.line);
       }
@@ -310,7 +380,7 @@ class Len3Walker {
   // whatever the checkpoint records as done has its results on disk already.
   void WriteCheckpoint(int32_t last) {
     FlushResultLines(s_);
-    if (s_.pending.pendingCount > 0) SaveContData(s_);
+    if (s_.pending.pendingCount > 0 || s_.pending.encodedCount > 0) SaveContData(s_);
     SaveHalfData(s_, firstUnsaved_, last - firstUnsaved_ + 1);
     firstUnsaved_ = last + 1;
   }

@@ -76,6 +76,11 @@ template <typename W>
 void WriteResultLine(SearchState<W>& s, int32_t termCount, int32_t firstIndex,
                      typename W::Value difference);
 void AppendToTextFile(const std::string& name, std::string_view text, bool addLineEnd);
+// Appends "Len n, a + d *n" and a line end: the line of a result file and of the inspection
+// text. Safe from any thread.
+template <typename W>
+void AppendProgressionLine(std::string& text, int32_t termCount, typename W::Value first,
+                           typename W::Value difference);
 // Appends the collected result lines to their files (one write per file) and empties the
 // collection. Called before the pending list is stored and before a checkpoint is written.
 template <typename W>

@@ -2,6 +2,7 @@
 #include <string>
 
 #include "console/console.h"
+#include "console/numtext.h"
 #include "platform/platform.h"
 #include "search/phases.h"
 
@@ -24,8 +25,8 @@ void AskMinSaveLength(SearchState<W>& s) {
     Locate(46, s.consoleRow);
     PrintLine(std::string(21, ' '));
     Locate(0, s.consoleRow);
-    const bool answered = InputItems(
-        "発見した数列は、長さ幾らからテキスト保存しますか？(3 - 20) :", {&s.minSaveLength});
+    const bool answered = InputItems("発見した数列は、長さ幾らからテキスト保存しますか？(3 - 20) :",
+                                     {&s.minSaveLength});
     if (s.minSaveLength >= 3 && s.minSaveLength <= 20) return;
     if (!answered) EndRun();  // the input has ended: no valid answer can come
   }
@@ -78,6 +79,11 @@ void RunSearchProgram(SearchState<W>& s) {
 
   AskMinSaveLength(s);
   s.consoleRow += 1;
+  if (s.prune) {
+    PrintLine("継続データには、長さ " + IntegerToText(static_cast<uint64_t>(s.minSaveLength)) +
+              " 以上になり得る数列のみ保存します。");
+    s.consoleRow += 1;
+  }
 
   ContSearch(s);
   Len3Search(s);

@@ -63,6 +63,12 @@ struct PendingList {
   std::vector<PendingEntry> entries;
   int32_t pendingCount = 0;
   int32_t pendingCapacity = 0;
+  // Continuations already in the store's form (a group marker, then first indices), as the fast
+  // length-3 search hands them over, with their inspection lines. They are stored before
+  // `entries`.
+  std::vector<unsigned char> encoded;
+  int32_t encodedCount = 0;
+  std::string inspection;
 };
 
 template <typename W>
@@ -80,6 +86,9 @@ struct SearchState {
   // in the order found. They reach their files only together with the checkpoint that covers
   // them, so that an interrupted run neither repeats nor loses one.
   std::vector<std::string> resultLines;
+  // Progressions that the sieved list shows can never reach minSaveLength terms are not
+  // stored: each further term beyond the largest number must be one of the list's candidates.
+  bool prune = false;
   // Worker threads for the searches; 0 uses every hardware thread.
   unsigned threadCount = 0;
   // Searches with the plain one-line-at-a-time engine that the fast engines are checked

@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "search/phases.h"
@@ -95,114 +96,6 @@ void ReferenceUpperLine(const TableRecord<W>* r, int32_t n, int32_t i, int32_t& 
   if (lo < 1) lo = 0;
 }
 
-// A bitmap of the table's values and of their mirror image, with a rank directory, for tables
-// dense enough that one bit per possible value costs little more than the table itself.
-template <typename W>
-class ValueBitmap {
- public:
-  using Value = typename W::Value;
-
-  // True when the table (records 1..n, ascending, header value = v(n)) suits the dense engine.
-  static bool Suits(const TableRecord<W>* r, int32_t n) {
-    if (n < 3 || r[0].value != r[n].value) return false;
-    const uint64_t span = static_cast<uint64_t>(r[n].value) + 1;
-    return span <= (uint64_t{1} << 36) && span <= 64 * (static_cast<uint64_t>(n) + 1) + 4096;
-  }
-
-  ValueBitmap(const TableRecord<W>* r, int32_t n) : largest_(static_cast<uint64_t>(r[n].value)) {
-    const size_t words = static_cast<size_t>(largest_ / 64) + 2;
-    // The value bitmap reaches twice as far, all zero above the largest value, so that the
-    // fourth terms of a line's progressions (up to twice the largest value) are read without
-    // bounds tests.
-    bits_.assign(2 * words + 2, 0);
-    mirror_.assign(words, 0);
-    for (int32_t k = 1; k <= n; ++k) {
-      const uint64_t x = static_cast<uint64_t>(r[k].value);
-      bits_[x >> 6] |= uint64_t{1} << (x & 63);
-      const uint64_t y = largest_ - x;
-      mirror_[y >> 6] |= uint64_t{1} << (y & 63);
-    }
-    rank_.resize(words);
-    uint32_t count = 0;
-    for (size_t w = 0; w < words; ++w) {
-      rank_[w] = count;
-      count += static_cast<uint32_t>(std::popcount(bits_[w]));
-    }
-    // A table of odd numbers (2 aside, as in the primes) pairs odd middle terms only with even
-    // differences: half the bits need to be read.
-    oddOnly_ = largest_ % 2 == 1;
-    for (int32_t k = 1; k <= n && oddOnly_; ++k) {
-      const uint64_t x = static_cast<uint64_t>(r[k].value);
-      oddOnly_ = x % 2 == 1 || x == 2;
-    }
-    if (oddOnly_) {
-      const size_t oddWords = static_cast<size_t>(largest_ / 128) + 2;
-      oddBits_.assign(2 * oddWords + 2, 0);
-      oddMirror_.assign(oddWords, 0);
-      for (int32_t k = 1; k <= n; ++k) {
-        const uint64_t x = static_cast<uint64_t>(r[k].value);
-        if (x % 2 == 0) continue;
-        const uint64_t at = x / 2;
-        oddBits_[at >> 6] |= uint64_t{1} << (at & 63);
-        const uint64_t mirrored = largest_ / 2 - at;
-        oddMirror_[mirrored >> 6] |= uint64_t{1} << (mirrored & 63);
-      }
-    }
-  }
-
-  // Reads 64 bits at a time from bit `at` of a bitmap onward.
-  class Stream {
-   public:
-    Stream(const std::vector<uint64_t>& words, uint64_t at)
-        : p_(words.data() + (at >> 6)), shift_(static_cast<unsigned>(at & 63)) {}
-    // Bits at + 64 k to at + 64 k + 63.
-    uint64_t At(size_t k) const {
-      // Shifting the upper word in two steps keeps a shift of 0 defined.
-      return (p_[k] >> shift_) | ((p_[k + 1] << 1) << (63 - shift_));
-    }
-
-   private:
-    const uint64_t* p_;
-    unsigned shift_;
-  };
-  Stream OddStream(uint64_t at) const { return Stream(oddBits_, at); }
-  Stream OddMirrorStream(uint64_t at) const { return Stream(oddMirror_, at); }
-
-  // Whether every value is odd but for a 2; the odd bitmaps hold odd value x at bit x / 2.
-  bool OddOnly() const { return oddOnly_; }
-  uint64_t OddBits(uint64_t at) const { return Extract(oddBits_, at); }
-  uint64_t OddMirrorBits(uint64_t at) const { return Extract(oddMirror_, at); }
-
-  bool Contains(uint64_t x) const {
-    return x <= largest_ && ((bits_[x >> 6] >> (x & 63)) & 1) != 0;
-  }
-  // Table index of a value that is in the table.
-  int32_t IndexOf(uint64_t x) const {
-    const uint64_t below = bits_[x >> 6] & ((uint64_t{2} << (x & 63)) - 1);
-    return static_cast<int32_t>(rank_[x >> 6] + static_cast<uint32_t>(std::popcount(below)));
-  }
-  // 64 bits of the value bitmap (or of its mirror) starting at bit `at`.
-  uint64_t Bits(uint64_t at) const { return Extract(bits_, at); }
-  uint64_t MirrorBits(uint64_t at) const { return Extract(mirror_, at); }
-  uint64_t Largest() const { return largest_; }
-
- private:
-  static uint64_t Extract(const std::vector<uint64_t>& words, uint64_t at) {
-    const size_t w = static_cast<size_t>(at >> 6);
-    const unsigned s = static_cast<unsigned>(at & 63);
-    const uint64_t low = words[w] >> s;
-    return s == 0 ? low : low | (words[w + 1] << (64 - s));
-  }
-
-  uint64_t largest_;
-  std::vector<uint64_t> bits_;
-  std::vector<uint64_t> mirror_;
-  std::vector<uint32_t> rank_;
-  bool oddOnly_ = false;
-  std::vector<uint64_t> oddBits_;
-  std::vector<uint64_t> oddMirror_;
-};
-
 // The sieved list as a bitmap over its range, so that a value beyond the table is judged with
 // one bit test instead of a bisection. Falls back to the bisection for ranges too wide to map.
 template <typename W>
@@ -242,6 +135,189 @@ class SievedBitmap {
   std::vector<uint64_t> candidates_;
 };
 
+// Whether a progression of `termCount` terms whose next term beyond the table is `next` can
+// still reach `minLength` terms: every further term up to that length must be one that
+// `ruledOut` (the sieved list) leaves open. Values beyond the list's range are left open.
+template <typename W, typename RuledOut>
+bool MayReachLength(typename W::Value next, typename W::Value step, int32_t termCount,
+                    int32_t minLength, RuledOut&& ruledOut) {
+  using Value = typename W::Value;
+  uint64_t x = static_cast<uint64_t>(next);
+  for (int32_t count = termCount; count < minLength; ++count) {
+    if (x > std::numeric_limits<Value>::max()) return true;
+    if (ruledOut(static_cast<Value>(x))) return false;
+    x += static_cast<uint64_t>(step);
+  }
+  return true;
+}
+
+// A bitmap of the table's values and of their mirror image, with a rank directory, for tables
+// dense enough that one bit per possible value costs little more than the table itself.
+template <typename W>
+class ValueBitmap {
+ public:
+  using Value = typename W::Value;
+
+  // True when the table (records 1..n, ascending, header value = v(n)) suits the dense engine.
+  static bool Suits(const TableRecord<W>* r, int32_t n) {
+    if (n < 3 || r[0].value != r[n].value) return false;
+    const uint64_t span = static_cast<uint64_t>(r[n].value) + 1;
+    return span <= (uint64_t{1} << 36) && span <= 64 * (static_cast<uint64_t>(n) + 1) + 4096;
+  }
+
+  // With `beyond`, the fourth terms that fall above the largest value count as present unless
+  // the sieved list rules them out.
+  ValueBitmap(const TableRecord<W>* r, int32_t n, const SievedBitmap<W>* beyond = nullptr)
+      : largest_(static_cast<uint64_t>(r[n].value)) {
+    const size_t words = static_cast<size_t>(largest_ / 64) + 2;
+    // The value bitmap reaches twice as far, all zero above the largest value, so that the
+    // fourth terms of a line's progressions (up to twice the largest value) are read without
+    // bounds tests.
+    bits_.assign(2 * words + 2, 0);
+    mirror_.assign(words, 0);
+    for (int32_t k = 1; k <= n; ++k) {
+      const uint64_t x = static_cast<uint64_t>(r[k].value);
+      bits_[x >> 6] |= uint64_t{1} << (x & 63);
+      const uint64_t y = largest_ - x;
+      mirror_[y >> 6] |= uint64_t{1} << (y & 63);
+    }
+    rank_.resize(words);
+    uint32_t count = 0;
+    for (size_t w = 0; w < words; ++w) {
+      rank_[w] = count;
+      count += static_cast<uint32_t>(std::popcount(bits_[w]));
+    }
+    // A table of odd numbers (2 aside, as in the primes) pairs odd middle terms only with even
+    // differences: half the bits need to be read.
+    oddOnly_ = largest_ % 2 == 1;
+    for (int32_t k = 1; k <= n && oddOnly_; ++k) {
+      const uint64_t x = static_cast<uint64_t>(r[k].value);
+      oddOnly_ = x % 2 == 1 || x == 2;
+    }
+    if (oddOnly_) {
+      const size_t oddWords = static_cast<size_t>(largest_ / 128) + 2;
+      oddBits_.assign(2 * oddWords + 2, 0);
+      oddMirror_.assign(oddWords, 0);
+      for (int32_t k = 1; k <= n; ++k) {
+        const uint64_t x = static_cast<uint64_t>(r[k].value);
+        if (x % 2 == 0) continue;
+        const uint64_t at = x / 2;
+        oddBits_[at >> 6] |= uint64_t{1} << (at & 63);
+        const uint64_t mirrored = largest_ / 2 - at;
+        oddMirror_[mirrored >> 6] |= uint64_t{1} << (mirrored & 63);
+      }
+      // The fourth terms m + 4e of a line's progressions lie every second bit of the odd
+      // bitmap; split by the parity of their place they read 64 differences a word. Above the
+      // largest value (up to twice it) they are the values the sieved list leaves open.
+      std::vector<uint64_t> reach = oddBits_;
+      const uint64_t end = std::min<uint64_t>(2 * largest_, 128 * reach.size() - 1);
+      for (uint64_t x = largest_ + 2; x <= end; x += 2) {
+        if (beyond != nullptr && beyond->RuledOut(static_cast<Value>(x))) continue;
+        const uint64_t at = x / 2;
+        reach[at >> 6] |= uint64_t{1} << (at & 63);
+      }
+      for (int parity = 0; parity < 2; ++parity) {
+        std::vector<uint64_t>& half = oddHalves_[parity];
+        half.assign(reach.size() / 2 + 2, 0);
+        for (size_t w = 0; w + 1 < reach.size(); w += 2) {
+          half[w / 2] = EvenBits(reach[w] >> parity) | (EvenBits(reach[w + 1] >> parity) << 32);
+        }
+      }
+      // The fifth terms m + 6e lie every third bit, split the same way by their place mod 3.
+      for (auto& third : oddThirds_) third.assign(reach.size() / 3 + 3, 0);
+      for (size_t w = 0; w < reach.size(); ++w) {
+        for (uint64_t bits = reach[w]; bits != 0; bits &= bits - 1) {
+          const uint64_t at = 64 * w + static_cast<uint64_t>(std::countr_zero(bits));
+          const uint64_t j = at / 3;
+          oddThirds_[at % 3][j >> 6] |= uint64_t{1} << (j & 63);
+        }
+      }
+    }
+  }
+
+  // Bits 0, 2, 4, ..., 62 of x packed into the low 32 bits.
+  static uint64_t EvenBits(uint64_t x) {
+    x &= 0x5555555555555555ULL;
+    x = (x | (x >> 1)) & 0x3333333333333333ULL;
+    x = (x | (x >> 2)) & 0x0F0F0F0F0F0F0F0FULL;
+    x = (x | (x >> 4)) & 0x00FF00FF00FF00FFULL;
+    x = (x | (x >> 8)) & 0x0000FFFF0000FFFFULL;
+    x = (x | (x >> 16)) & 0x00000000FFFFFFFFULL;
+    return x;
+  }
+
+  // Reads 64 bits at a time from bit `at` of a bitmap onward.
+  class Stream {
+   public:
+    Stream(const std::vector<uint64_t>& words, uint64_t at)
+        : p_(words.data() + (at >> 6)), shift_(static_cast<unsigned>(at & 63)) {}
+    // Bits at + 64 k to at + 64 k + 63.
+    uint64_t At(size_t k) const {
+      // Shifting the upper word in two steps keeps a shift of 0 defined.
+      return (p_[k] >> shift_) | ((p_[k + 1] << 1) << (63 - shift_));
+    }
+
+   private:
+    const uint64_t* p_;
+    unsigned shift_;
+  };
+  Stream OddStream(uint64_t at) const { return Stream(oddBits_, at); }
+  Stream OddMirrorStream(uint64_t at) const { return Stream(oddMirror_, at); }
+  // The odd bits at + 2 j, j = 0, 1, 2, ...: 64 of them per word.
+  Stream OddEverySecondStream(uint64_t at) const { return Stream(oddHalves_[at & 1], at >> 1); }
+  // The odd bits at + 3 j, j = 0, 1, 2, ...
+  Stream OddEveryThirdStream(uint64_t at) const { return Stream(oddThirds_[at % 3], at / 3); }
+
+  // Whether every value is odd but for a 2; the odd bitmaps hold odd value x at bit x / 2.
+  bool OddOnly() const { return oddOnly_; }
+  uint64_t OddBits(uint64_t at) const { return Extract(oddBits_, at); }
+  uint64_t OddMirrorBits(uint64_t at) const { return Extract(oddMirror_, at); }
+
+  bool Contains(uint64_t x) const {
+    return x <= largest_ && ((bits_[x >> 6] >> (x & 63)) & 1) != 0;
+  }
+  // The same for an odd x in a table of odd numbers, read from the smaller odd bitmap.
+  bool ContainsOdd(uint64_t x) const {
+    const uint64_t at = x >> 1;
+    return x <= largest_ && ((oddBits_[at >> 6] >> (at & 63)) & 1) != 0;
+  }
+  // Table index of a value that is in the table.
+  int32_t IndexOf(uint64_t x) const {
+    const uint64_t below = bits_[x >> 6] & ((uint64_t{2} << (x & 63)) - 1);
+    return static_cast<int32_t>(rank_[x >> 6] + PopCount(below));
+  }
+  // 64 bits of the value bitmap (or of its mirror) starting at bit `at`.
+  uint64_t Bits(uint64_t at) const { return Extract(bits_, at); }
+  uint64_t MirrorBits(uint64_t at) const { return Extract(mirror_, at); }
+  uint64_t Largest() const { return largest_; }
+
+ private:
+  static uint64_t Extract(const std::vector<uint64_t>& words, uint64_t at) {
+    const size_t w = static_cast<size_t>(at >> 6);
+    const unsigned s = static_cast<unsigned>(at & 63);
+    const uint64_t low = words[w] >> s;
+    return s == 0 ? low : low | (words[w + 1] << (64 - s));
+  }
+
+  // Without a population-count instruction in the target, std::popcount is a library call.
+  static uint32_t PopCount(uint64_t x) {
+    x = x - ((x >> 1) & 0x5555555555555555ULL);
+    x = (x & 0x3333333333333333ULL) + ((x >> 2) & 0x3333333333333333ULL);
+    x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0FULL;
+    return static_cast<uint32_t>((x * 0x0101010101010101ULL) >> 56);
+  }
+
+  uint64_t largest_;
+  std::vector<uint64_t> bits_;
+  std::vector<uint64_t> mirror_;
+  std::vector<uint32_t> rank_;
+  bool oddOnly_ = false;
+  std::vector<uint64_t> oddBits_;
+  std::vector<uint64_t> oddMirror_;
+  std::vector<uint64_t> oddHalves_[2];
+  std::vector<uint64_t> oddThirds_[3];
+};
+
 // The dense engine for one line. `handOff(d)` receives the differences in increasing order;
 // the first term m - d and the third term m + d are both in the table.
 template <typename W>
@@ -253,9 +329,13 @@ class DenseWalker {
       : r_(r), n_(n), bitmap_(bitmap) {}
 
   // When `onlyLonger` is set, the progressions whose fourth term is missing inside the table
-  // are not handed off (they are finished with three terms and leave no trace when fewer than
-  // `minSaveLength` terms are saved).
+  // (or, over a table of odd numbers, ruled out above it by the sieved list given to the
+  // bitmap) are not handed off (they are finished with three terms and leave no trace when fewer
+  // than `minSaveLength` terms are saved).
   void HandOffOnlyLonger(bool onlyLonger) { onlyLonger_ = onlyLonger; }
+  // Over a table of odd numbers, with `onlyLonger` set: the progressions of four terms in the
+  // table whose fifth term is missing in it or ruled out above it are not handed off either.
+  void HandOffOnlyLongerThanFour(bool onlyLonger) { onlyLongerThanFour_ = onlyLonger; }
 
   // Same contract as ReferenceLowerLine.
   template <typename HandOff>
@@ -343,29 +423,49 @@ class DenseWalker {
     if (first > last) return;
     const uint64_t up = static_cast<uint64_t>(m) / 2;
     const uint64_t down = bitmap_.Largest() / 2 - up;
+    if (!onlyLonger_) {
+      ScanEven<3>(up, down, first, last, handOff);
+      return;
+    }
+    // Up to this difference the fourth term lies in the table.
     const uint64_t insideLimit = (bitmap_.Largest() - static_cast<uint64_t>(m)) / 4;
+    if (onlyLongerThanFour_ && first <= insideLimit) {
+      const uint64_t end = std::min(last, insideLimit);
+      ScanEven<5>(up, down, first, end, handOff);
+      if (end < last) ScanEven<4>(up, down, end + 1, last, handOff);
+      return;
+    }
+    ScanEven<4>(up, down, first, last, handOff);
+  }
+
+  // Hands off 2e for every e in [first, last] with m + 2e and m - 2e in the table and, up to the
+  // k-th of kTerms terms, m + 2(k - 1)e in the table or, above it, not ruled out by the sieved
+  // list. The words of a block are combined in one plain loop that the compiler turns into
+  // vector instructions, then their bits are taken in order.
+  template <int kTerms, typename HandOff>
+  void ScanEven(uint64_t up, uint64_t down, uint64_t first, uint64_t last, HandOff& handOff) const {
     const auto upper = bitmap_.OddStream(up + first);
     const auto lower = bitmap_.OddMirrorStream(down + first);
-    const auto fourth = bitmap_.OddStream(up + 2 * first);
-    size_t k = 0;
-    for (uint64_t base = first; base <= last; base += 64, ++k) {
-      uint64_t hits = upper.At(k) & lower.At(k);
-      if (last - base < 63) hits &= (uint64_t{2} << (last - base)) - 1;
-      if (onlyLonger_) {
-        uint64_t keep = EvenBits(fourth.At(2 * k)) | (EvenBits(fourth.At(2 * k + 1)) << 32);
-        if (insideLimit < base) {
-          keep = ~uint64_t{0};
-        } else if (insideLimit - base < 63) {
-          keep |= ~((uint64_t{2} << (insideLimit - base)) - 1);
+    const auto fourth = bitmap_.OddEverySecondStream(up + 2 * first);
+    const auto fifth = bitmap_.OddEveryThirdStream(up + 3 * first);
+    constexpr uint64_t kBlock = 32;
+    uint64_t hits[kBlock];
+    const uint64_t words = (last - first) / 64 + 1;
+    for (uint64_t block = 0; block < words; block += kBlock) {
+      const uint64_t count = std::min(kBlock, words - block);
+      for (uint64_t j = 0; j < count; ++j) {
+        uint64_t h = upper.At(block + j) & lower.At(block + j);
+        if constexpr (kTerms >= 4) h &= fourth.At(block + j);
+        if constexpr (kTerms >= 5) h &= fifth.At(block + j);
+        hits[j] = h;
+      }
+      if (block + count == words) hits[count - 1] &= (uint64_t{2} << ((last - first) & 63)) - 1;
+      for (uint64_t j = 0; j < count; ++j) {
+        const uint64_t base = first + 64 * (block + j);
+        for (uint64_t h = hits[j]; h != 0; h &= h - 1) {
+          handOff(static_cast<Value>(2 * (base + static_cast<uint64_t>(std::countr_zero(h)))));
         }
-        hits &= keep;
       }
-      while (hits != 0) {
-        const uint64_t e = base + static_cast<uint64_t>(std::countr_zero(hits));
-        handOff(static_cast<Value>(2 * e));
-        hits &= hits - 1;
-      }
-      if (last - base < 64) break;
     }
   }
 
@@ -444,6 +544,7 @@ class DenseWalker {
   int32_t n_;
   const ValueBitmap<W>& bitmap_;
   bool onlyLonger_ = false;
+  bool onlyLongerThanFour_ = false;
 };
 
 }  // namespace kv

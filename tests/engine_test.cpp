@@ -28,7 +28,8 @@ struct EngineRun {
 
 template <typename W>
 void ExpectSameAsReference(const std::vector<std::vector<uint64_t>>& batches, int32_t minSave,
-                           const std::vector<uint64_t>& sieved, uint32_t tickStep) {
+                           const std::vector<uint64_t>& sieved, uint32_t tickStep,
+                           bool prune = false) {
   const Engine engines[] = {{true, 1}, {false, 1}, {false, 3}};
   std::vector<std::unique_ptr<EngineRun<W>>> runs;
   for (const Engine& e : engines) {
@@ -36,6 +37,7 @@ void ExpectSameAsReference(const std::vector<std::vector<uint64_t>>& batches, in
     run->state.referenceEngine = e.reference;
     run->state.threadCount = e.threads;
     run->state.minSaveLength = minSave;
+    run->state.prune = prune;
     // Small limits make the fast engines flush between displays.
     run->state.heldPendingLimit = 7;
     run->state.heldResultBytesLimit = 300;
@@ -114,6 +116,7 @@ TEST(Engines, DensePrimesGrownOverRuns) {
         round == 1 ? SievedAbove(table.back() + 1, 30000, primes) : std::vector<uint64_t>{};
     ExpectSameAsReference<Width64>(batches, 4 + round, sieved, 400);
     ExpectSameAsReference<Width32>(batches, 3, sieved, 0);
+    if (round == 1) ExpectSameAsReference<Width32>(batches, 6, sieved, 0, true);
   }
 }
 
@@ -213,6 +216,88 @@ TEST(Engines, WholeRunsWithContinuationSearches) {
   std::vector<uint64_t> sparse;
   for (uint64_t k = 0; k < 600; ++k) sparse.push_back(k * 3571 + (k % 7) * 11 + 1);
   ExpectSameWholeRuns<Width32>(Batches(sparse, 4, rng), 3, "");
+}
+
+}  // namespace
+}  // namespace kv
+
+namespace kv {
+namespace {
+
+// Pruned and unpruned whole runs over a table grown run by run, each run given the sieved list of
+// the numbers that the later runs add (as a sound sieve would give it): the result files are the
+// same byte for byte, the pruned store holds a subsequence of the unpruned store's items, and
+// the result lines are those of the brute-force enumeration of the final table.
+template <typename W>
+void ExpectPruningKeepsTheResults(const std::vector<std::vector<uint64_t>>& batches,
+                                  int32_t minSave, const Engine& engine) {
+  TempDir dirs[2];
+  std::vector<uint64_t> all;
+  for (size_t b = 0; b < batches.size(); ++b) {
+    all.insert(all.end(), batches[b].begin(), batches[b].end());
+    std::string numbers;
+    for (uint64_t x : batches[b]) numbers += std::to_string(x) + "\r\n";
+    std::string list;
+    if (b + 1 < batches.size()) {
+      list = kvtest::LE<typename W::Value>(static_cast<typename W::Value>(all.back() + 1)) +
+             kvtest::LE<typename W::Value>(static_cast<typename W::Value>(batches.back().back()));
+      for (size_t later = b + 1; later < batches.size(); ++later) {
+        for (uint64_t x : batches[later]) list += kvtest::LE(static_cast<typename W::Value>(x));
+      }
+    }
+    kvtest::Files files[2];
+    for (int pruned = 0; pruned < 2; ++pruned) {
+      kvtest::WriteFiles(dirs[pruned].path(), {{"new.txt", numbers}, {W::kSievedFile, list}});
+      FakePlatform fake;
+      fake.tickStep = 300;
+      fake.input = {"new.txt", std::to_string(minSave), ""};
+      SearchState<W> state;
+      state.referenceEngine = engine.reference;
+      state.threadCount = engine.threads;
+      state.heldPendingLimit = 5 + static_cast<int32_t>(b);
+      state.prune = pruned == 1;
+      const auto run =
+          kvtest::RunInDirectory([&state] { RunSearchProgram(state); }, fake, dirs[pruned].path());
+      EXPECT_EQ(run.exitCode, 0);
+      EXPECT_EQ(run.output.find("以上になり得る数列のみ保存します。") != std::string::npos,
+                pruned == 1);
+      files[pruned] = run.files;
+    }
+    SCOPED_TRACE("run " + std::to_string(b));
+    const auto results = kvtest::ResultFiles(files[0]);
+    EXPECT_EQ(kvtest::ResultFiles(files[1]), results);
+    const auto plain = kvtest::DecodeStore(files[0]["_ContData.dat"]);
+    const auto kept = kvtest::DecodeStore(files[1]["_ContData.dat"]);
+    size_t at = 0;
+    for (const auto& item : kept) {
+      while (at < plain.size() && !(plain[at] == item)) ++at;
+      ASSERT_LT(at++, plain.size()) << "stored item not in the unpruned store";
+    }
+    if (b + 1 < batches.size()) {
+      EXPECT_LT(kept.size(), plain.size());
+      continue;
+    }
+    std::multiset<std::string> lines;
+    std::multiset<std::string> expected;
+    for (const auto& [length, content] : results) {
+      for (const auto& line : kvtest::SplitLines(content)) lines.insert(line);
+    }
+    for (const auto& [length, content] : kvtest::Enumerate(all, minSave).resultFiles) {
+      for (const auto& line : kvtest::SplitLines(content)) expected.insert(line);
+    }
+    EXPECT_EQ(lines, expected);
+  }
+}
+
+TEST(Engines, PrunedStoreKeepsEveryResult) {
+  std::mt19937_64 rng(8);
+  const auto primes = kvtest::PrimesBelow(20000);
+  const Engine engines[] = {{true, 1}, {false, 1}, {false, 3}};
+  for (int round = 0; round < 3; ++round) {
+    const auto batches = Batches(primes, 3 + static_cast<size_t>(round), rng);
+    ExpectPruningKeepsTheResults<Width64>(batches, 5 + round, engines[round]);
+    ExpectPruningKeepsTheResults<Width32>(batches, 6, engines[2 - round]);
+  }
 }
 
 }  // namespace

@@ -25,10 +25,13 @@ std::vector<typename W::Value> Narrow(const std::vector<uint64_t>& values) {
 // `sieved` is a sieved list (range start, range end, candidates) or empty.
 template <typename W>
 void ExpectFirstRunMatches(const std::vector<uint64_t>& values, int32_t minSave, uint32_t tickStep,
-                           const std::string& label, const std::vector<uint64_t>& sieved = {}) {
+                           const std::string& label, const std::vector<uint64_t>& sieved = {},
+                           bool prune = false) {
   SCOPED_TRACE(label + " minSave=" + std::to_string(minSave) +
-               " N=" + std::to_string(values.size()) + " bits=" + std::to_string(W::kBits));
+               " N=" + std::to_string(values.size()) + " bits=" + std::to_string(W::kBits) +
+               (prune ? " pruned" : ""));
   auto s = kvtest::MakeState<W>(Narrow<W>(values), minSave);
+  s.prune = prune;
   s.sieved.entries = Narrow<W>(sieved);
   s.sieved.count = static_cast<uint32_t>(sieved.size());
   FakePlatform fake;
@@ -38,10 +41,13 @@ void ExpectFirstRunMatches(const std::vector<uint64_t>& values, int32_t minSave,
   EXPECT_EQ(run.exitCode, -1) << run.output;
   const std::set<uint64_t> candidates(sieved.size() > 2 ? sieved.begin() + 2 : sieved.end(),
                                       sieved.end());
-  const auto expected = Enumerate(values, minSave, [&](uint64_t next) {
-    return sieved.size() >= 2 && next >= sieved[0] && next <= sieved[1] &&
-           candidates.count(next) == 0;
-  });
+  const auto expected = Enumerate(
+      values, minSave,
+      [&](uint64_t next) {
+        return sieved.size() >= 2 && next >= sieved[0] && next <= sieved[1] &&
+               candidates.count(next) == 0;
+      },
+      SIZE_MAX, prune);
 
   EXPECT_EQ(kvtest::ResultFiles(run.files), expected.resultFiles);
   const auto store = run.files.find("_ContData.dat");
@@ -123,12 +129,15 @@ void SievedListsMatchEnumeration() {
       sieved.push_back(primes[k]);
     }
     ExpectFirstRunMatches<W>(table, 3, 0, "sieved primes", sieved);
+    ExpectFirstRunMatches<W>(table, 5, 0, "sieved primes", sieved, true);
     // Candidates that are not all primes, and a range that begins well above the table.
     std::vector<uint64_t> loose = {table.back() + 200, table.back() + 3000};
     for (uint64_t v = loose[0]; v <= loose[1]; v += 2) {
       if (rng() % 3 == 0) loose.push_back(v);
     }
     ExpectFirstRunMatches<W>(table, 4, 0, "loose sieved list", loose);
+    ExpectFirstRunMatches<W>(table, 4 + static_cast<int32_t>(split % 3), 0, "loose sieved list",
+                             loose, true);
   }
 }
 

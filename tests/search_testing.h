@@ -116,10 +116,11 @@ struct Enumeration {
 };
 
 // `ruledOut` answers for a value beyond the table whether the sieved list excludes it; only
-// progressions whose middle term has an index up to `lastMiddle` are counted.
+// progressions whose middle term has an index up to `lastMiddle` are counted. With `prune`, an
+// open progression whose terms beyond the table the list rules out before minSave is not stored.
 inline Enumeration Enumerate(const std::vector<uint64_t>& values, int32_t minSave,
                              const std::function<bool(uint64_t)>& ruledOut = nullptr,
-                             size_t lastMiddle = SIZE_MAX) {
+                             size_t lastMiddle = SIZE_MAX, bool prune = false) {
   Enumeration e;
   std::unordered_map<uint64_t, int32_t> index;
   for (size_t k = 0; k < values.size(); ++k) index[values[k]] = static_cast<int32_t>(k + 1);
@@ -139,7 +140,9 @@ inline Enumeration Enumerate(const std::vector<uint64_t>& values, int32_t minSav
         ++length;
         next += d;
       }
-      const bool open = next > largest && !(ruledOut && ruledOut(next));
+      bool open = next > largest && !(ruledOut && ruledOut(next));
+      for (int32_t n = length; open && prune && n < minSave; ++n)
+        open = !ruledOut(next + static_cast<uint64_t>(n - length) * d);
       e.found.push_back(
           {static_cast<int32_t>(lo + 1), static_cast<int32_t>(mid + 1), length, open});
       if (open) {
