@@ -79,6 +79,8 @@ RunResult RunInDirectory(const std::function<void()>& program, FakePlatform& fak
   } catch (const ExitRequest& exit) {
     result.exitCode = exit.code;
   }
+  // Answers the run did not take must not answer the next one's questions.
+  kv::ClearPresetAnswers();
   kv::SetPlatform(previous);
   fs::current_path(previousDir);
   result.output = fake.output;
