@@ -1,6 +1,7 @@
 // The console runtime: every byte the programs show and every answer they read passes here.
 #include "console/console.h"
 
+#include <map>
 #include <vector>
 
 #include "console/numtext.h"
@@ -65,12 +66,37 @@ void InputTarget::Assign(std::string_view item) const {
   }
 }
 
+namespace {
+
+std::map<std::string, std::string, std::less<>>& PresetAnswers() {
+  static std::map<std::string, std::string, std::less<>> answers;
+  return answers;
+}
+
+// Takes the preset answer to `prompt`, if there is one, or reads the next line.
+bool ReadAnswer(std::string_view prompt, std::string& line) {
+  auto& answers = PresetAnswers();
+  const auto preset = answers.find(prompt);
+  if (preset == answers.end()) return Os().ReadLine(line);
+  line = std::move(preset->second);
+  answers.erase(preset);
+  return true;
+}
+
+}  // namespace
+
+void PresetAnswer(std::string_view prompt, std::string answer) {
+  PresetAnswers().insert_or_assign(std::string(prompt), std::move(answer));
+}
+
+void ClearPresetAnswers() { PresetAnswers().clear(); }
+
 bool InputItems(std::string_view prompt, std::initializer_list<InputTarget> targets) {
   const std::vector<InputTarget> list(targets);
   for (;;) {
     PrintText(prompt);
     std::string line;
-    const bool gotLine = Os().ReadLine(line);
+    const bool gotLine = ReadAnswer(prompt, line);
     size_t start = 0;
     size_t next = 0;
     bool retry = false;
@@ -106,19 +132,20 @@ bool TextEquals(std::string_view a, std::string_view b) { return a == b; }
 void EndRun(int code) {
   PrintLine("");
   int16_t dummy = 0;
-  InputItems("終了します。Press Enter Key. ", {&dummy});
+  InputItems(kClosingPrompt, {&dummy});
   throw RunEnd{code};
 }
 
 void ExitNow(int code) { throw RunEnd{code}; }
 
-int RunToEnd(void (*program)()) {
+int RunToEnd(const std::function<void()>& program) {
   int code = 0;
   try {
     program();
   } catch (const RunEnd& end) {
     code = end.code;
   }
+  ClearPresetAnswers();
   return code;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -57,6 +58,13 @@ class InputTarget {
 // already ended (the targets then received the empty line).
 bool InputItems(std::string_view prompt, std::initializer_list<InputTarget> targets);
 
+// Answers the next question asked with exactly this prompt by `answer`, as if it had been typed:
+// nothing is read then. Each preset answers once; the other questions still read the input.
+void PresetAnswer(std::string_view prompt, std::string answer);
+void ClearPresetAnswers();
+// The prompt of the closing question, for a preset answer.
+inline constexpr std::string_view kClosingPrompt = "終了します。Press Enter Key. ";
+
 // True when the two answers hold the same characters.
 bool TextEquals(std::string_view a, std::string_view b);
 
@@ -73,6 +81,6 @@ struct RunEnd {
 [[noreturn]] void ExitNow(int code = 0);
 
 // Runs a whole program; returns its exit status (0 when it returns without ending the run).
-int RunToEnd(void (*program)());
+int RunToEnd(const std::function<void()>& program);
 
 }  // namespace kv

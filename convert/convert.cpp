@@ -131,7 +131,7 @@ void RunConvertProgram() {
   PrintLine("");
   PrintLine("1   32bit版(ファイル名末尾に32) から 通常版へ");
   std::string answer;
-  InputItems("2   通常版 から 32bit版(ファイル名末尾に32)へ :", {&answer});
+  InputItems(kConvertMenuPrompt, {&answer});
   if (TextEquals(answer, "1")) {
     ConvertAll<Width32, Width64>();
   } else if (TextEquals(answer, "2")) {

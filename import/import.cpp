@@ -20,8 +20,8 @@ namespace {
 // The list buffer grows by this many entries; the count line is printed at each growth.
 constexpr int32_t kGrowStep = 10000;
 
-constexpr const char* kAskStart = "篩い掛けの最小値(空白:データ最小値) :";
-constexpr const char* kAskEnd = "篩い掛けの最大値(空白:データ最大値) :";
+constexpr std::string_view kAskStart = kImportStartPrompt;
+constexpr std::string_view kAskEnd = kImportEndPrompt;
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -120,7 +120,7 @@ class Importer {
   }
 
   // Asks one range bound until it is not negative. Returns false when the input has ended.
-  bool AskBound(const char* prompt, uint64_t& bound) {
+  bool AskBound(std::string_view prompt, uint64_t& bound) {
     for (;;) {
       std::string answer;
       const bool open = InputItems(prompt, {&answer});
@@ -143,7 +143,7 @@ class Importer {
     PrintLine("");
     PrintLine("ソート済みの(追加)データが入ったファイル名を入力し(無ければそのまま) ");
     std::string name;
-    InputItems("Enterを押して下さい : ", {&name});
+    InputItems(kImportFilePrompt, {&name});
     if (TextEquals(name, "")) {
       PrintLine("");
       return false;
@@ -257,7 +257,7 @@ class Importer {
 
   void RangeOnlyDialogue() {
     std::string answer;
-    InputItems("データが1件も有りませんでした。範囲のみのファイルを作成しますか？(Y/N)", {&answer});
+    InputItems(kImportRangeOnlyPrompt, {&answer});
     if (!TextEquals(answer, "Y") && !TextEquals(answer, "y")) StopWithoutSaving();
     // Once the input has ended the answers stay empty, and these questions would repeat forever.
     while (requestedStart_ == 0) {
@@ -314,7 +314,7 @@ void RunImportProgram(int64_t entryLimit) {
   PrintLine("");
   PrintLine("1   通常用");
   uint8_t choice = 0;
-  InputItems("2   32bit用(ファイル名末尾に32) :", {&choice});
+  InputItems(kImportMenuPrompt, {&choice});
   if (choice == 1) Importer<Width64>(entryLimit).Run();
   if (choice == 2) Importer<Width32>(entryLimit).Run();
   EndRun();

@@ -2,6 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace kv {
 
@@ -15,5 +18,16 @@ inline constexpr int64_t kSievedEntryLimit = 2147483647;
 // The same run with another entry limit, so that the limit can be reached without billions of
 // numbers.
 [[noreturn]] void RunImportProgram(int64_t entryLimit);
+
+// kvimport started with command-line arguments: options answer their questions.
+[[noreturn]] void RunImportCommand(const std::vector<std::string>& arguments);
+
+// The prompts of kvimport's questions, for preset answers.
+inline constexpr std::string_view kImportMenuPrompt = "2   32bit用(ファイル名末尾に32) :";
+inline constexpr std::string_view kImportFilePrompt = "Enterを押して下さい : ";
+inline constexpr std::string_view kImportStartPrompt = "篩い掛けの最小値(空白:データ最小値) :";
+inline constexpr std::string_view kImportEndPrompt = "篩い掛けの最大値(空白:データ最大値) :";
+inline constexpr std::string_view kImportRangeOnlyPrompt =
+    "データが1件も有りませんでした。範囲のみのファイルを作成しますか？(Y/N)";
 
 }  // namespace kv

@@ -49,6 +49,9 @@ class Platform {
   virtual void WriteOut(std::string_view bytes) = 0;
   virtual bool ReadLine(std::string& line) = 0;
   virtual void MoveCursor(int column, int row) = 0;
+  // Messages about the command line go to the standard error (code page 932); by default to the
+  // standard output.
+  virtual void WriteError(std::string_view bytes) { WriteOut(bytes); }
 
   // Files, by name (code page 932 bytes), relative to the working directory. Every open shares
   // read access with other programs. Each returns null when the file cannot be opened.
@@ -69,12 +72,16 @@ class Platform {
   virtual unsigned HardwareThreads() = 0;
   [[noreturn]] virtual void Exit(int code) = 0;
 
-  // Runs `program` in `directory` with `input` piped to its standard input and its standard
-  // output written to `outputFile`; returns its exit code, -1 when it could not be run (used by
-  // the whole-program tests and the benchmarks).
-  virtual int RunProgram(const std::string& program, const std::string& directory,
-                         std::string_view input, const std::string& outputFile) = 0;
+  // Runs `program` with `arguments` in `directory` with `input` piped to its standard input and
+  // its standard output written to `outputFile`; returns its exit code, -1 when it could not be
+  // run (used by the whole-program tests and the benchmarks).
+  virtual int RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                         const std::string& directory, std::string_view input,
+                         const std::string& outputFile) = 0;
 };
+
+// The command line's arguments after the program name, in code page 932.
+std::vector<std::string> CommandArguments(int argc, char** argv);
 
 // The platform of this operating system.
 Platform& NativePlatform();

@@ -18,6 +18,7 @@
 #include <ctime>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/linereader.h"
 #include "platform/platform.h"
@@ -209,8 +210,21 @@ class PosixPlatform final : public Platform {
     std::exit(code);
   }
 
-  int RunProgram(const std::string& program, const std::string& directory, std::string_view input,
+  void WriteError(std::string_view bytes) override {
+    if (converter_ != reinterpret_cast<iconv_t>(-1) && ::isatty(STDERR_FILENO) == 1) {
+      WriteConverted(bytes, STDERR_FILENO);
+    } else {
+      WriteAll(STDERR_FILENO, bytes.data(), bytes.size());
+    }
+  }
+
+  int RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                 const std::string& directory, std::string_view input,
                  const std::string& outputFile) override {
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
     int fds[2];
     if (::pipe(fds) != 0) return -1;
     const pid_t pid = ::fork();
@@ -227,7 +241,7 @@ class PosixPlatform final : public Platform {
       if (out < 0 || ::chdir(directory.c_str()) != 0) ::_exit(127);
       ::dup2(out, STDOUT_FILENO);
       ::close(out);
-      ::execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+      ::execv(program.c_str(), argv.data());
       ::_exit(127);
     }
     ::close(fds[0]);
@@ -256,7 +270,7 @@ class PosixPlatform final : public Platform {
     return std::make_unique<PosixFile>(fd);
   }
 
-  void WriteConverted(std::string_view bytes) {
+  void WriteConverted(std::string_view bytes, int fd = STDOUT_FILENO) {
     std::string out;
     out.resize(bytes.size() * 3 + 16);
     char* in = const_cast<char*>(bytes.data());
@@ -273,7 +287,7 @@ class PosixPlatform final : public Platform {
       }
     }
     iconv(converter_, nullptr, nullptr, nullptr, nullptr);
-    WriteAll(STDOUT_FILENO, out.data(), static_cast<size_t>(o - out.data()));
+    WriteAll(fd, out.data(), static_cast<size_t>(o - out.data()));
   }
 
   bool terminal_ = false;
@@ -284,6 +298,13 @@ class PosixPlatform final : public Platform {
 };
 
 }  // namespace
+
+// File names and answers are taken as the bytes they are.
+std::vector<std::string> CommandArguments(int argc, char** argv) {
+  std::vector<std::string> arguments;
+  for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i]);
+  return arguments;
+}
 
 Platform& NativePlatform() {
   static PosixPlatform platform;

@@ -12,10 +12,14 @@
 #endif
 #include <windows.h>
 
+// Needs windows.h before it.
+#include <shellapi.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/linereader.h"
 #include "platform/platform.h"
@@ -78,6 +82,28 @@ int CountLineFeeds(std::string_view bytes) {
 bool IsConsole(HANDLE handle) {
   DWORD mode = 0;
   return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode);
+}
+
+// One argument of a command line as the C runtime and CommandLineToArgvW split it again.
+std::wstring QuoteArgument(const std::wstring& argument) {
+  if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
+    return argument;
+  }
+  std::wstring quoted = L"\"";
+  size_t backslashes = 0;
+  for (const wchar_t c : argument) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    // Backslashes before a quote are doubled, and the quote escaped.
+    quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+    backslashes = 0;
+    quoted += c;
+  }
+  quoted.append(backslashes * 2, L'\\');
+  quoted += L'"';
+  return quoted;
 }
 
 class Win32File final : public FileHandle {
@@ -251,7 +277,21 @@ class Win32Platform final : public Platform {
     std::exit(code);
   }
 
-  int RunProgram(const std::string& program, const std::string& directory, std::string_view input,
+  void WriteError(std::string_view bytes) override {
+    const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+    if (bytes.empty() || err == nullptr || err == INVALID_HANDLE_VALUE) return;
+    if (!IsConsole(err)) {
+      WriteAll(err, bytes.data(), static_cast<int64_t>(bytes.size()));
+      return;
+    }
+    std::wstring wide;
+    ToWide(bytes, wide, 0);
+    DWORD written = 0;
+    WriteConsoleW(err, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+  }
+
+  int RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                 const std::string& directory, std::string_view input,
                  const std::string& outputFile) override {
     std::wstring programW;
     std::wstring directoryW;
@@ -288,7 +328,12 @@ class Win32Platform final : public Platform {
     startup.hStdInput = readEnd;
     startup.hStdOutput = output;
     startup.hStdError = error;
-    std::wstring commandLine = L"\"" + programW + L"\"";
+    std::wstring commandLine = QuoteArgument(programW);
+    for (const std::string& argument : arguments) {
+      std::wstring wide;
+      ToWide(argument, wide, 0);
+      commandLine += L" " + QuoteArgument(wide);
+    }
     PROCESS_INFORMATION process{};
     const BOOL started = CreateProcessW(programW.c_str(), commandLine.data(), nullptr, nullptr,
                                         TRUE, 0, nullptr, directoryW.c_str(), &startup, &process);
@@ -354,6 +399,17 @@ class Win32Platform final : public Platform {
 };
 
 }  // namespace
+
+// The wide command line in code page 932, whatever the system's ANSI code page.
+std::vector<std::string> CommandArguments(int, char**) {
+  std::vector<std::string> arguments;
+  int count = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide == nullptr) return arguments;
+  for (int i = 1; i < count; ++i) arguments.push_back(ToCodePage(wide[i]));
+  LocalFree(wide);
+  return arguments;
+}
 
 Platform& NativePlatform() {
   static Win32Platform platform;

@@ -4,12 +4,15 @@
 # saved), a second run adds the primes from 200000 to 300000, re-examines the progressions the
 # first run left open and searches the new part of the table. Prints the console of both runs
 # and how many progressions of each length were found, then kvreport's summary and check of the
-# files.
+# files. Then the same search done by kvcampaign alone, from an empty directory demo/campaign,
+# with the primes below 300000 in three steps.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/packages.sh
+need_packages "${build_packages[@]}"
 jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build -j "$jobs" --target Kolvex kvreport >/dev/null
+cmake --build build -j "$jobs" --target Kolvex kvreport kvcampaign >/dev/null
 rm -rf demo && mkdir demo && cd demo
 
 # The primes from $1 up to below $2, one per line.
@@ -38,3 +41,7 @@ echo "_ContData.dat: $(( ($(wc -c < _ContData.dat) - 12) / 4 )) entries (progres
 echo
 echo "=== kvreport"
 ../build/bin/kvreport | iconv -f CP932 -t UTF-8 || echo "(kvreport exit status $?)"
+
+echo "=== kvcampaign --to 300000 --step 100000 --min-length 8 in $(pwd)/campaign"
+mkdir campaign && cd campaign
+../../build/bin/kvcampaign --to 300000 --step 100000 --min-length 8 | iconv -f CP932 -t UTF-8

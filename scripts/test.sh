@@ -4,6 +4,10 @@
 #   scripts/test.sh --sanitize   AddressSanitizer + UndefinedBehaviorSanitizer build in build-asan/
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/packages.sh
+# The suite also compares kvcampaign with the same steps done with the primesieve program.
+need_packages "${build_packages[@]}" googletest:/usr/src/googletest/CMakeLists.txt \
+  primesieve:primesieve
 dir=build
 flags=(-DCMAKE_BUILD_TYPE=Release)
 if [[ "${1:-}" == "--sanitize" ]]; then

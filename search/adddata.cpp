@@ -96,7 +96,7 @@ int16_t AddData(SearchState<W>& s) {
   PrintLine(" ");
   PrintLine("ソート済みの(追加)データが入ったファイル名を入力し(無ければそのまま) ");
   std::string answer;
-  InputItems("Enterを押して下さい : ", {&answer});
+  InputItems(kAddFilePrompt, {&answer});
   s.consoleRow += 4;
   if (TextEquals(answer, "")) {
     PrintLine("");

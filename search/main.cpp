@@ -1,5 +1,6 @@
 // Entry point of Kolvex and Kolvex32; KV_WIDTH selects the value width at build time.
 #include "console/console.h"
+#include "platform/platform.h"
 #include "search/phases.h"
 
 #if KV_WIDTH == 32
@@ -8,9 +9,10 @@ using BuildWidth = kv::Width32;
 using BuildWidth = kv::Width64;
 #endif
 
-int main() {
-  return kv::RunToEnd([] {
+int main(int argc, char** argv) {
+  const auto arguments = kv::CommandArguments(argc, argv);
+  return kv::RunToEnd([&arguments] {
     static kv::SearchState<BuildWidth> state;
-    kv::RunSearchProgram(state);
+    kv::RunSearchCommand(state, arguments);
   });
 }

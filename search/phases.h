@@ -103,4 +103,14 @@ void Len3Search(SearchState<W>& s);
 template <typename W>
 [[noreturn]] void RunSearchProgram(SearchState<W>& s);
 
+// The search program started with command-line arguments: options answer their questions, then
+// the run goes on as RunSearchProgram.
+template <typename W>
+[[noreturn]] void RunSearchCommand(SearchState<W>& s, const std::vector<std::string>& arguments);
+
+// The prompts of the two questions of a run, for preset answers.
+inline constexpr std::string_view kAddFilePrompt = "Enterを押して下さい : ";
+inline constexpr std::string_view kMinLengthPrompt =
+    "発見した数列は、長さ幾らからテキスト保存しますか？(3 - 20) :";
+
 }  // namespace kv

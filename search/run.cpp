@@ -25,8 +25,7 @@ void AskMinSaveLength(SearchState<W>& s) {
     Locate(46, s.consoleRow);
     PrintLine(std::string(21, ' '));
     Locate(0, s.consoleRow);
-    const bool answered = InputItems("発見した数列は、長さ幾らからテキスト保存しますか？(3 - 20) :",
-                                     {&s.minSaveLength});
+    const bool answered = InputItems(kMinLengthPrompt, {&s.minSaveLength});
     if (s.minSaveLength >= 3 && s.minSaveLength <= 20) return;
     if (!answered) EndRun();  // the input has ended: no valid answer can come
   }

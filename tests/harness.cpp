@@ -79,6 +79,8 @@ RunResult RunInDirectory(const std::function<void()>& program, FakePlatform& fak
   } catch (const ExitRequest& exit) {
     result.exitCode = exit.code;
   }
+  // Answers the run did not take must not answer the next one's questions.
+  kv::ClearPresetAnswers();
   kv::SetPlatform(previous);
   fs::current_path(previousDir);
   result.output = fake.output;
@@ -101,12 +103,13 @@ RunResult RunInProcess(const std::function<void()>& program, const std::vector<s
 }
 
 RunResult RunExecutableIn(const std::string& executable, std::string_view stdinBytes,
-                          const fs::path& directory) {
+                          const fs::path& directory, const std::vector<std::string>& arguments) {
   RunResult result;
   TempDir outDir;
   const fs::path outFile = outDir.path() / "stdout.bin";
-  result.exitCode = kv::NativePlatform().RunProgram(
-      fs::absolute(executable).string(), directory.string(), stdinBytes, outFile.string());
+  result.exitCode =
+      kv::NativePlatform().RunProgram(fs::absolute(executable).string(), arguments,
+                                      directory.string(), stdinBytes, outFile.string());
   std::ifstream in(outFile, std::ios::binary);
   std::ostringstream content;
   content << in.rdbuf();

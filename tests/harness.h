@@ -30,8 +30,9 @@ class FakePlatform : public kv::Platform {
  public:
   FakePlatform() = default;
 
-  // Captured console bytes.
+  // Captured console bytes, and those written to the standard error.
   std::string output;
+  std::string errorOutput;
   // Lines answered to the input statement, in order; once empty, the input has ended.
   std::deque<std::string> input;
   // When set, every cursor move is written into `output` as "<@column,row>".
@@ -72,9 +73,11 @@ class FakePlatform : public kv::Platform {
   void SetIdlePriority() override { idleRequested = true; }
   unsigned HardwareThreads() override { return threads; }
   [[noreturn]] void Exit(int code) override { throw ExitRequest{code}; }
-  int RunProgram(const std::string& program, const std::string& directory, std::string_view in,
+  void WriteError(std::string_view bytes) override { errorOutput.append(bytes); }
+  int RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                 const std::string& directory, std::string_view in,
                  const std::string& outputFile) override {
-    return native().RunProgram(program, directory, in, outputFile);
+    return native().RunProgram(program, arguments, directory, in, outputFile);
   }
 
  protected:
@@ -119,9 +122,10 @@ RunResult RunInDirectory(const std::function<void()>& program, FakePlatform& fak
 // `stdinBytes` piped to its standard input.
 RunResult RunExecutable(const std::string& executable, std::string_view stdinBytes,
                         const Files& files = {});
-// The same in an existing directory.
+// The same in an existing directory, optionally with command-line arguments.
 RunResult RunExecutableIn(const std::string& executable, std::string_view stdinBytes,
-                          const std::filesystem::path& directory);
+                          const std::filesystem::path& directory,
+                          const std::vector<std::string>& arguments = {});
 
 // Replaces the milliseconds of every timing line ("1234 [ms] : Phase") by "#".
 std::string MaskTimings(std::string_view transcript);
