@@ -117,6 +117,9 @@ class InnerPlatform final : public Platform {
     return base_.Rename(from, to);
   }
   bool Remove(const std::string& name) override { return base_.Remove(name); }
+  bool ListFiles(const std::string& directory, std::vector<FileEntry>& files) override {
+    return base_.ListFiles(directory, files);
+  }
   uint32_t TickCount() override { return base_.TickCount(); }
   void SetIdlePriority() override { base_.SetIdlePriority(); }
   unsigned HardwareThreads() override { return base_.HardwareThreads(); }

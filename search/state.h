@@ -91,7 +91,6 @@ struct SearchState {
   bool prune = false;
   // Worker threads for the searches; 0 uses every hardware thread.
   unsigned threadCount = 0;
-  bool prune = false;
   // Searches with the plain one-line-at-a-time engine that the fast engines are checked
   // against, on one thread.
   bool referenceEngine = false;

@@ -49,7 +49,7 @@ TEST(CommandLine, OptionsGiveTheBytesAndFilesOfPipedAnswers) {
        "",
        "next.txt\n6\n\n"},
       {KV_KOLVEX_EXE,
-       {"--min-length=7", "--threads", "1", "--prune"},
+       {"--min-length=7", "--threads", "1"},
        "next.txt\n\n",
        "next.txt\n7\n\n"},
       {KV_KOLVEX32_EXE, {"--add", "", "--no-wait", "--min-length", "6"}, "", "\n6\n\n"},
