@@ -208,7 +208,10 @@ bool ReadResultFiles(const std::string& directory, const std::vector<FileEntry>&
 
   std::vector<Line> lines;
   bool allRead = true;
-  for (const auto& [fileLength, name] : found) {
+  for (const auto& file : found) {
+    // Named copies: lambdas do not capture structured bindings on every compiler.
+    const int64_t fileLength = file.first;
+    const std::string& name = file.second;
     const auto fileIndex = static_cast<uint32_t>(s.files.size());
     s.files.push_back(name);
     int64_t& count = s.linesByLength[fileLength];
