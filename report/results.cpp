@@ -127,6 +127,7 @@ struct Finding {
   uint64_t missing = 0;    // the first term in the table's range that is not in it
   bool hasComposite = false;
   bool hasMissing = false;
+  bool beyond = false;  // a term above the table's largest value
   bool continues = false;
   bool unconfirmed = false;
   bool longerMissing = false;
@@ -137,22 +138,30 @@ Finding Check(const Line& p, const TableView& table) {
   Finding f;
   const bool testPrimes = !table.present || table.AllPrime();
   const uint64_t largest = table.Largest();
+  // The walk stops once nothing more can be learned, so that a hand-made line of a billion terms
+  // costs no more than a true one: at most the table's count of terms lie in it, and terms in
+  // arithmetic progression are all prime for at most a few dozen (some prime below 60 divides
+  // none of the 64-bit differences, and every such prime divides one of as many consecutive
+  // terms).
   for (int64_t j = 0; j < p.length; ++j) {
     const uint64_t term = p.first + static_cast<uint64_t>(j) * p.difference;
     const bool inRange = table.present && term <= largest;
     const bool inTable = inRange && table.Contains(term);
+    if (table.present && !inRange) f.beyond = true;
     if (inRange && !inTable && !f.hasMissing) {
       f.hasMissing = true;
       f.missing = term;
     }
     // A value of a table of primes has been tested with the table.
-    if (testPrimes && !inTable) {
+    if (testPrimes && !inTable && !f.hasComposite) {
       ++f.tested;
-      if (!f.hasComposite && !IsPrime(term)) {
+      if (!IsPrime(term)) {
         f.hasComposite = true;
         f.composite = term;
       }
     }
+    const bool membershipKnown = !table.present || f.hasMissing || f.beyond;
+    if (membershipKnown && (!testPrimes || f.hasComposite)) break;
   }
   if (!table.present) return f;
   const uint64_t next = p.first + static_cast<uint64_t>(p.length) * p.difference;
@@ -208,7 +217,10 @@ bool ReadResultFiles(const std::string& directory, const std::vector<FileEntry>&
 
   std::vector<Line> lines;
   bool allRead = true;
-  for (const auto& [fileLength, name] : found) {
+  for (const auto& file : found) {
+    // Named copies: lambdas do not capture structured bindings on every compiler.
+    const int64_t fileLength = file.first;
+    const std::string& name = file.second;
     const auto fileIndex = static_cast<uint32_t>(s.files.size());
     s.files.push_back(name);
     int64_t& count = s.linesByLength[fileLength];
@@ -224,7 +236,7 @@ bool ReadResultFiles(const std::string& directory, const std::vector<FileEntry>&
         return;
       }
       ++count;
-      if (s.shortestLine == 0 || line.length < s.shortestLine) s.shortestLine = line.length;
+      s.lineLengths.insert(line.length);
       if (line.length != fileLength) {
         problems.Add(Problem::kWrongFile, Where(s, line) + " : 長さ " +
                                               IntegerToText(static_cast<uint64_t>(fileLength)) +
@@ -288,7 +300,8 @@ bool ReadResultFiles(const std::string& directory, const std::vector<FileEntry>&
     ReportFindings(s, p, f, problems);
     s.termsTested += f.tested;
     ++s.progressionsByLength[p.length];
-    s.progressions.push_back({p.first, p.difference, p.length, !f.hasComposite && !f.hasMissing});
+    s.progressions.push_back(
+        {p.first, p.difference, p.length, !f.hasComposite && !f.hasMissing && !f.beyond});
   }
   return allRead;
 }
@@ -311,16 +324,15 @@ std::vector<Progression> Longest(const ResultSummary& summary, size_t count) {
 
 std::map<int64_t, Progression> SmallestLastTerms(const ResultSummary& summary) {
   std::map<int64_t, Progression> best;
-  if (summary.progressions.empty()) return best;
-  const int64_t shortest = summary.shortestLine;
   for (const Progression& p : summary.progressions) {
     if (!p.sound) continue;
-    for (int64_t k = shortest; k <= p.length; ++k) {
-      const Progression prefix{p.first, p.difference, k, true};
-      auto it = best.find(k);
+    for (auto k = summary.lineLengths.begin(); k != summary.lineLengths.end() && *k <= p.length;
+         ++k) {
+      const Progression prefix{p.first, p.difference, *k, true};
+      auto it = best.find(*k);
       if (it == best.end() || prefix.Last() < it->second.Last() ||
           (prefix.Last() == it->second.Last() && prefix.first < it->second.first)) {
-        best[k] = prefix;
+        best[*k] = prefix;
       }
     }
   }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,7 @@ struct Progression {
   uint64_t first;
   uint64_t difference;
   int64_t length;
-  bool sound;  // every term prime (where tested) and in the table (where it reaches)
+  bool sound;  // every term prime (where tested) and in the table (when there is one)
   uint64_t Last() const { return first + static_cast<uint64_t>(length - 1) * difference; }
 };
 
@@ -27,7 +28,7 @@ struct ResultSummary {
   std::map<int64_t, int64_t> progressionsByLength;  // distinct maximal progressions
   std::vector<Progression> progressions;            // by length, first term, difference
   int64_t termsTested = 0;                          // terms that went through the primality test
-  int64_t shortestLine = 0;                         // the fewest terms of a line read
+  std::set<int64_t> lineLengths;                    // the lengths of the lines read
 };
 
 // Reads every result file of the directory; false when one of them could not be read (its
@@ -39,8 +40,8 @@ bool ReadResultFiles(const std::string& directory, const std::vector<FileEntry>&
 // The progressions with the most terms (the smaller last term first), at most `count`.
 std::vector<Progression> Longest(const ResultSummary& summary, size_t count);
 
-// For each length from the shortest listed on, the sound progression of that many terms with
-// the smallest last term: a longer progression's first terms count too.
+// For each length of a line read, the sound progression of that many terms with the smallest
+// last term: a longer progression's first terms count too.
 std::map<int64_t, Progression> SmallestLastTerms(const ResultSummary& summary);
 
 }  // namespace kv

@@ -296,6 +296,11 @@ TEST(Report, EachDamageIsReportedInItsClass) {
        [](Files& f) { f["_L5_ResultData.txt"] += "Len 5, 7 + x *n\r\n\r\nLen 2, 3 + 2 *n\r\n"; },
        {{kClasses[7], 3}},
        1},
+      // Checked in a few terms, not a hundred million.
+      {"line of a hundred million terms",
+       [](Files& f) { f["_L100000000_ResultData.txt"] = "Len 100000000, 3 + 2 *n\r\n"; },
+       {{kClasses[0], 1}, {kClasses[1], 1}},
+       1},
       {"store entry beyond the table",
        [](Files& f) {
          f["_ContData.dat"] += kvtest::LE<int32_t>(-100000) + kvtest::LE<int32_t>(3);
