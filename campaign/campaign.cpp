@@ -222,7 +222,10 @@ class Campaign {
     stepShown_ = false;
     ShowProgress(0);
     const uint64_t listEnd = ListEnd(plan_, stepEnd_, W::kLimit);
-    if (listEnd > stepEnd_ && ListEndOnDisk() < listEnd) ImportRun(stepEnd_ + 1, listEnd);
+    // A range without primes (only just below the form's limit) gets no list.
+    if (listEnd > stepEnd_ && ListEndOnDisk() < listEnd && PrimeAbove(stepEnd_) <= listEnd) {
+      ImportRun(stepEnd_ + 1, listEnd);
+    }
     const auto before = sizes_;
     SearchRun(largest + 1, stepEnd_, kPrimesName);
     std::map<int, int64_t> found;
