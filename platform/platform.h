@@ -30,6 +30,18 @@ class FileHandle {
   virtual bool Close() = 0;
 };
 
+// Why a file operation failed, in the few kinds the programs name; any other reason keeps the
+// system's own words (code page 932).
+enum class FileErrorKind { kNone, kDiskFull, kReadOnly, kNoAccess, kInUse, kOther };
+struct FileError {
+  FileErrorKind kind = FileErrorKind::kNone;
+  std::string text;
+};
+// The platform notes the reason of every failed file operation at the failure; the programs read
+// the latest one when they report it. One per thread.
+void NoteFileError(FileError error);
+FileError LastFileError();
+
 class Platform {
  public:
   virtual ~Platform() = default;
@@ -51,6 +63,8 @@ class Platform {
   virtual bool Copy(const std::string& from, const std::string& to) = 0;    // overwrites
   virtual bool Rename(const std::string& from, const std::string& to) = 0;  // replaces
   virtual bool Remove(const std::string& name) = 0;
+  // Cuts an existing file back to `size` bytes, on disk before it returns.
+  virtual bool Truncate(const std::string& name, int64_t size) = 0;
 
   // Process.
   virtual uint32_t TickCount() = 0;  // milliseconds, wraps around

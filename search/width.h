@@ -15,12 +15,14 @@ struct Width64 {
   static constexpr const char* kTableFile = "_APData.dat";
   static constexpr const char* kOldTableFile = "__OLD___APData.dat";
   static constexpr const char* kTempTableFile = "__TEMP___APData.dat";
+  static constexpr const char* kTempOldTableFile = "__TEMP___OLD___APData.dat";
   static constexpr const char* kHalfFile = "_HalfData.dat";
   static constexpr const char* kSievedFile = "_SievedListData.dat";
   static constexpr const char* kTempSievedFile = "__TEMP___SievedListData.dat";
   static constexpr const char* kOutOfRangeLine =
       "64bit版の使用可能範囲(9223372036854775807以下)を超えるデータが見つかりました。";
-  static constexpr const char* kOutOfRangeAdvice = "この行を消去したファイルにて再度登録して下さい。";
+  static constexpr const char* kOutOfRangeAdvice =
+      "この行を消去したファイルにて再度登録して下さい。";
 };
 
 struct Width32 {
@@ -31,6 +33,7 @@ struct Width32 {
   static constexpr const char* kTableFile = "_APData32.dat";
   static constexpr const char* kOldTableFile = "__OLD___APData32.dat";
   static constexpr const char* kTempTableFile = "__TEMP___APData32.dat";
+  static constexpr const char* kTempOldTableFile = "__TEMP___OLD___APData32.dat";
   static constexpr const char* kHalfFile = "_HalfData32.dat";
   static constexpr const char* kSievedFile = "_SievedListData32.dat";
   static constexpr const char* kTempSievedFile = "__TEMP___SievedListData32.dat";

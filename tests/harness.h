@@ -64,6 +64,9 @@ class FakePlatform : public kv::Platform {
     return native().Rename(from, to);
   }
   bool Remove(const std::string& name) override { return native().Remove(name); }
+  bool Truncate(const std::string& name, int64_t size) override {
+    return native().Truncate(name, size);
+  }
 
   uint32_t TickCount() override;
   void SetIdlePriority() override { idleRequested = true; }
