@@ -18,6 +18,7 @@
 #include "console/numtext.h"
 #include "import/import.h"
 #include "platform/fileutil.h"
+#include "platform/forwarding.h"
 #include "platform/platform.h"
 #include "search/phases.h"
 
@@ -46,7 +47,6 @@ namespace {
 // The name under which the inner programs read the primes of a range; no file of the working
 // directory is ever opened by it.
 constexpr const char* kPrimesName = "<kvcampaign primes>";
-constexpr const char* kStoreWorkFile = "__TEMP___ContData_txt.dat";
 // Markers of a completed run in the inner programs' console.
 constexpr std::string_view kSearchDone =
     "完了しました。発見した数列は以下のファイルに保存されました。";
@@ -66,10 +66,10 @@ std::string Clock(uint64_t ms) {
 // The platform seen by the inner programs: files and process as the campaign's own; the primes
 // of the current range under kPrimesName; console output kept for a failure report and scanned
 // for the search's progress; no input, as every question is answered in advance.
-class InnerPlatform final : public Platform {
+class InnerPlatform final : public ForwardingPlatform {
  public:
   InnerPlatform(Platform& base, std::function<void(double)> onProgress)
-      : base_(base), onProgress_(std::move(onProgress)) {}
+      : ForwardingPlatform(base), onProgress_(std::move(onProgress)) {}
 
   void Serve(uint64_t from, uint64_t to, std::string header) {
     from_ = from;
@@ -97,44 +97,12 @@ class InnerPlatform final : public Platform {
     return false;
   }
   void MoveCursor(int, int) override {}
-  void WriteError(std::string_view bytes) override { base_.WriteError(bytes); }
-
   std::unique_ptr<FileHandle> OpenRead(const std::string& name) override {
     if (name == kPrimesName) return OpenPrimesFile(from_, to_, header_);
-    return base_.OpenRead(name);
-  }
-  std::unique_ptr<FileHandle> Create(const std::string& name) override {
-    return base_.Create(name);
-  }
-  std::unique_ptr<FileHandle> OpenAppend(const std::string& name) override {
-    return base_.OpenAppend(name);
-  }
-  bool Exists(const std::string& name) override { return base_.Exists(name); }
-  bool Copy(const std::string& from, const std::string& to) override {
-    return base_.Copy(from, to);
-  }
-  bool Rename(const std::string& from, const std::string& to) override {
-    return base_.Rename(from, to);
-  }
-  bool Remove(const std::string& name) override { return base_.Remove(name); }
-  bool ListFiles(const std::string& directory, std::vector<FileEntry>& files) override {
-    return base_.ListFiles(directory, files);
-  }
-  uint32_t TickCount() override { return base_.TickCount(); }
-  void SetIdlePriority() override { base_.SetIdlePriority(); }
-  unsigned HardwareThreads() override { return base_.HardwareThreads(); }
-  [[noreturn]] void Exit(int code) override {
-    base_.Exit(code);
-    std::abort();  // not reached
-  }
-  int RunProgram(const std::string& program, const std::vector<std::string>& arguments,
-                 const std::string& directory, std::string_view input,
-                 const std::string& outputFile) override {
-    return base_.RunProgram(program, arguments, directory, input, outputFile);
+    return base().OpenRead(name);
   }
 
  private:
-  Platform& base_;
   std::function<void(double)> onProgress_;
   uint64_t from_ = 1;
   uint64_t to_ = 0;
@@ -305,10 +273,13 @@ class Campaign {
     return entries.size() < 2 ? 0 : entries[1];
   }
 
-  // True when a run of the search program stopped before its end: its checkpoint or the store's
-  // work file is left, or some line of the table still waits for a third term below its end.
+  // True when a run of the search program stopped before its end: its checkpoint, the store's
+  // work file or its journal is left, or some line of the table still waits for a third term
+  // below its end.
   bool Unfinished() const {
-    if (Os().Exists(W::kHalfFile) || Os().Exists(kStoreWorkFile)) return true;
+    if (Os().Exists(W::kHalfFile) || Os().Exists(kExaminedStoreFile) || Os().Exists(kJournalFile)) {
+      return true;
+    }
     std::string table;
     if (!Os().Exists(W::kTableFile)) return false;
     if (!ReadWholeFile(W::kTableFile, table)) return true;

@@ -2,6 +2,7 @@
 #include "console/console.h"
 
 #include <map>
+#include <utility>
 #include <vector>
 
 #include "console/numtext.h"
@@ -123,20 +124,64 @@ bool InputItems(std::string_view prompt, std::initializer_list<InputTarget> targ
     }
     if (!retry) return gotLine;
     // The input has ended and the answer can never be completed.
-    if (!gotLine) EndRun();
+    if (!gotLine) EndRun(kNoWork);
   }
 }
 
 bool TextEquals(std::string_view a, std::string_view b) { return a == b; }
 
+namespace {
+std::string failureNote;
+
+// The note belongs to one run, which ends here.
+void PrintFailureNote(int code) {
+  if (code == kFailed && !failureNote.empty()) PrintLine(failureNote);
+  failureNote.clear();
+}
+}  // namespace
+
+std::string FileErrorText() {
+  const FileError error = LastFileError();
+  std::string reason;
+  switch (error.kind) {
+    case FileErrorKind::kDiskFull:
+      reason = "ディスクの空き容量が不足しています。";
+      break;
+    case FileErrorKind::kReadOnly:
+      reason = "書き込み禁止(読み取り専用)になっています。";
+      break;
+    case FileErrorKind::kNoAccess:
+      reason = "アクセス権がありません。";
+      break;
+    case FileErrorKind::kInUse:
+      reason = "他のプログラムが使用中です。";
+      break;
+    case FileErrorKind::kOther:
+      reason = error.text;
+      break;
+    default:
+      break;
+  }
+  if (reason.empty()) reason = "原因は不明です。";
+  return reason;
+}
+
+void PrintFileError(const std::string& name) { PrintLine(name + " : " + FileErrorText()); }
+
+void SetFailureNote(std::string note) { failureNote = std::move(note); }
+
 void EndRun(int code) {
+  PrintFailureNote(code);
   PrintLine("");
   int16_t dummy = 0;
   InputItems(kClosingPrompt, {&dummy});
   throw RunEnd{code};
 }
 
-void ExitNow(int code) { throw RunEnd{code}; }
+void ExitNow(int code) {
+  PrintFailureNote(code);
+  throw RunEnd{code};
+}
 
 int RunToEnd(const std::function<void()>& program) {
   int code = 0;

@@ -68,6 +68,20 @@ inline constexpr std::string_view kClosingPrompt = "終了します。Press Ente
 // True when the two answers hold the same characters.
 bool TextEquals(std::string_view a, std::string_view b);
 
+// The system's reason for the latest failed file operation, in a sentence.
+std::string FileErrorText();
+// Prints the name of a file whose operation has just failed and the system's reason for it.
+void PrintFileError(const std::string& name);
+
+// A line that every run ending on a failure prints from now on (an empty text: none).
+void SetFailureNote(std::string note);
+
+// Exit statuses: the run did its work; it ended without work because of the answers or the input
+// given; it stopped on a failure (a file that cannot be read or written, damaged data, a limit).
+constexpr int kDone = 0;
+constexpr int kNoWork = 1;
+constexpr int kFailed = 2;
+
 // The end of a run. Every way a program ends (the closing prompt, an emergency stop, the end of
 // the input) throws this to the program's entry point, which returns `code` as the process's
 // exit status once everything on the way has been unwound: worker threads joined, files closed.

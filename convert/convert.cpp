@@ -31,10 +31,13 @@ constexpr FilePair kPairs[] = {
     {"_HalfData.dat", "_HalfData32.dat"},
 };
 
-[[noreturn]] void WriteFailed(const std::string& temp) {
+[[noreturn]] void WriteFailed(const std::string& temp, const std::string& destination) {
+  const FileError reason = LastFileError();
   Os().Remove(temp);
+  NoteFileError(reason);
   PrintLine("書き込みエラー発生。やり直してください。");
-  EndRun();
+  PrintFileError(destination);
+  EndRun(kFailed);
 }
 
 // Appends one chunk to the work file; the last one is also forced to disk before the rename.
@@ -60,17 +63,13 @@ int16_t ConvertFile(const std::string& source, const std::string& destination) {
   const int64_t size = file->Size();
   const int64_t bytes = size < 0 ? 0 : size - size % static_cast<int64_t>(kIn);
   std::string data(static_cast<size_t>(std::max<int64_t>(bytes, 0)), '\0');
-  int64_t done = 0;
-  while (done < bytes) {
-    const int64_t got = file->Read(data.data() + done, bytes - done);
-    if (got <= 0) break;
-    done += got;
-  }
+  const bool read = size >= 0 && ReadExactly(*file, data.data(), bytes);
   file->Close();
-  if (size < 0 || done < bytes) {
+  if (!read) {
     // A partly read table would be converted into a shorter, valid-looking one.
     PrintLine("読み込みエラー発生。やり直してください。");
-    EndRun();
+    PrintFileError(source);
+    EndRun(kFailed);
   }
   if (bytes == 0) return 1;
   const auto records = bytes / static_cast<int64_t>(kIn);
@@ -82,7 +81,7 @@ int16_t ConvertFile(const std::string& source, const std::string& destination) {
     for (int64_t r = 0; r < records; ++r) {
       if (LoadLE<InValue>(in + static_cast<size_t>(r) * kIn) > To::kLimit) {
         PrintLine("データが大きすぎます。32bit版への以降は出来ませんでした。");
-        EndRun();
+        EndRun(kFailed);
       }
     }
   }
@@ -102,21 +101,26 @@ int16_t ConvertFile(const std::string& source, const std::string& destination) {
       StoreLE(dst, static_cast<OutValue>(LoadLE<InValue>(rec)));
       std::copy(rec + sizeof(InValue), rec + kIn, dst + sizeof(OutValue));
     }
-    if (!AppendChunk(temp, chunk, first + count == records)) WriteFailed(temp);
+    if (!AppendChunk(temp, chunk, first + count == records)) WriteFailed(temp, destination);
   }
-  if (!Os().Rename(temp, destination)) WriteFailed(temp);
+  if (!Os().Rename(temp, destination)) WriteFailed(temp, destination);
   return 0;
 }
 
+// Returns true when at least one file was converted.
 template <typename From, typename To>
-void ConvertAll() {
+bool ConvertAll() {
+  bool converted = false;
   for (const FilePair& pair : kPairs) {
     const std::string source = sizeof(typename From::Value) == 8 ? pair.normal : pair.narrow;
     const std::string destination = sizeof(typename To::Value) == 8 ? pair.normal : pair.narrow;
     if (ConvertFile<From, To>(source, destination) == 1) {
       PrintLine(source + " " + "は見付かりませんでした。スキップします。");
+    } else {
+      converted = true;
     }
   }
+  return converted;
 }
 
 }  // namespace
@@ -132,16 +136,17 @@ void RunConvertProgram() {
   PrintLine("1   32bit版(ファイル名末尾に32) から 通常版へ");
   std::string answer;
   InputItems(kConvertMenuPrompt, {&answer});
+  bool converted = false;
   if (TextEquals(answer, "1")) {
-    ConvertAll<Width32, Width64>();
+    converted = ConvertAll<Width32, Width64>();
   } else if (TextEquals(answer, "2")) {
-    ConvertAll<Width64, Width32>();
+    converted = ConvertAll<Width64, Width32>();
   } else {
-    EndRun();
+    EndRun(kNoWork);
   }
   PrintLine("");
   PrintLine("元のファイルは手動にて削除願います。");
-  EndRun();
+  EndRun(converted ? kDone : kNoWork);
 }
 
 }  // namespace kv

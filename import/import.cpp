@@ -74,7 +74,7 @@ class Importer {
     const bool added = AddFromFile();
     if (!listRead && !added) RangeOnlyDialogue();
     Save();
-    EndRun();
+    EndRun(kDone);
   }
 
  private:
@@ -165,7 +165,8 @@ class Importer {
     file->Close();
     if (!read) {
       PrintLine("ファイルの読み込みに失敗しました。保存せず終了します。");
-      EndRun();
+      PrintFileError(name);
+      EndRun(kFailed);
     }
     Scan(text);
 
@@ -220,7 +221,7 @@ class Importer {
     // The search program counts the entries in a signed 32-bit number, in both forms.
     if (count_ >= entryLimit_) {
       PrintLine("データの個数限界(2147483647個)です。終了します。");
-      EndRun();
+      EndRun(kFailed);
     }
     if (spareSlots_ <= 0) {
       Reserve(count_ + kGrowStep);
@@ -242,17 +243,18 @@ class Importer {
     } else {
       PrintLine("この行を消去したファイルにて再度登録するか、通常(64bit)版をご指定下さい。");
     }
-    EndRun();
+    EndRun(kFailed);
   }
 
   [[noreturn]] void ReadFailedStop() {
     PrintLine("既存データの読み込みに失敗しました。保存せず終了します。");
-    EndRun();
+    PrintFileError(W::kSievedFile);
+    EndRun(kFailed);
   }
 
   [[noreturn]] void StopWithoutSaving() {
     PrintLine("保存せず終了します。");
-    EndRun();
+    EndRun(kNoWork);
   }
 
   void RangeOnlyDialogue() {
@@ -291,7 +293,8 @@ class Importer {
     ok = ok && ReplaceFileSafely(W::kSievedFile, W::kTempSievedFile, bytes);
     if (!ok) {
       PrintLine("ファイルの書き込みに失敗しました。強制終了します。");
-      EndRun();
+      PrintFileError(W::kSievedFile);
+      EndRun(kFailed);
     }
     PrintLine("保存完了しました。");
   }
@@ -317,7 +320,7 @@ void RunImportProgram(int64_t entryLimit) {
   InputItems(kImportMenuPrompt, {&choice});
   if (choice == 1) Importer<Width64>(entryLimit).Run();
   if (choice == 2) Importer<Width32>(entryLimit).Run();
-  EndRun();
+  EndRun(kNoWork);
 }
 
 void RunImportProgram() { RunImportProgram(kSievedEntryLimit); }

@@ -38,6 +38,18 @@ class FileHandle {
   virtual bool Close() = 0;
 };
 
+// Why a file operation failed, in the few kinds the programs name; any other reason keeps the
+// system's own words (code page 932).
+enum class FileErrorKind { kNone, kDiskFull, kReadOnly, kNoAccess, kInUse, kOther };
+struct FileError {
+  FileErrorKind kind = FileErrorKind::kNone;
+  std::string text;
+};
+// The platform notes the reason of every failed file operation at the failure; the programs read
+// the latest one when they report it. One per thread.
+void NoteFileError(FileError error);
+FileError LastFileError();
+
 class Platform {
  public:
   virtual ~Platform() = default;
@@ -65,6 +77,8 @@ class Platform {
   // The regular files of `directory` ("" is the working directory), in no particular order;
   // false when the directory cannot be read.
   virtual bool ListFiles(const std::string& directory, std::vector<FileEntry>& files) = 0;
+  // Cuts an existing file back to `size` bytes, on disk before it returns.
+  virtual bool Truncate(const std::string& name, int64_t size) = 0;
 
   // Process.
   virtual uint32_t TickCount() = 0;  // milliseconds, wraps around

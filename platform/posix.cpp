@@ -19,6 +19,7 @@
 #include <string>
 #include <thread>
 #include <vector>
+#include <utility>
 
 #include "platform/linereader.h"
 #include "platform/platform.h"
@@ -26,12 +27,48 @@
 namespace kv {
 namespace {
 
+// Notes the reason of the call that just failed; always false.
+bool Failed() {
+  const int e = errno;
+  FileError error;
+  switch (e) {
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+      error.kind = FileErrorKind::kDiskFull;
+      break;
+    case EROFS:
+      error.kind = FileErrorKind::kReadOnly;
+      break;
+    case EACCES:
+    case EPERM:
+      error.kind = FileErrorKind::kNoAccess;
+      break;
+    case EBUSY:
+    case ETXTBSY:
+      error.kind = FileErrorKind::kInUse;
+      break;
+    default:
+      error.kind = FileErrorKind::kOther;
+      error.text = std::strerror(e);
+      break;
+  }
+  NoteFileError(std::move(error));
+  return false;
+}
+
+// A call that worked leaves no reason of an earlier failure behind.
+bool Succeeded() {
+  NoteFileError({});
+  return true;
+}
+
 bool WriteAll(int fd, const char* data, size_t size) {
   while (size > 0) {
     const ssize_t n = ::write(fd, data, size);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return false;
+      return Failed();
     }
     data += n;
     size -= static_cast<size_t>(n);
@@ -61,6 +98,7 @@ class PosixFile final : public FileHandle {
       const ssize_t n = ::read(fd_, p + done, static_cast<size_t>(count - done));
       if (n < 0) {
         if (errno == EINTR) continue;
+        Failed();
         return done > 0 ? done : -1;
       }
       if (n == 0) break;
@@ -72,12 +110,12 @@ class PosixFile final : public FileHandle {
     if (count < 0) return false;
     return WriteAll(fd_, static_cast<const char*>(buffer), static_cast<size_t>(count));
   }
-  bool Sync() override { return ::fsync(fd_) == 0; }
+  bool Sync() override { return ::fsync(fd_) == 0 || Failed(); }
   bool Close() override {
     if (fd_ < 0) return true;
     const int rc = ::close(fd_);
     fd_ = -1;
-    return rc == 0;
+    return rc == 0 || Failed();
   }
 
  private:
@@ -169,9 +207,18 @@ class PosixPlatform final : public Platform {
     return target->Close();
   }
   bool Rename(const std::string& from, const std::string& to) override {
-    return std::rename(from.c_str(), to.c_str()) == 0;
+    return std::rename(from.c_str(), to.c_str()) == 0 ? Succeeded() : Failed();
   }
-  bool Remove(const std::string& name) override { return ::unlink(name.c_str()) == 0; }
+  bool Remove(const std::string& name) override {
+    return ::unlink(name.c_str()) == 0 ? Succeeded() : Failed();
+  }
+  bool Truncate(const std::string& name, int64_t size) override {
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) return Failed();
+    const bool ok =
+        (::ftruncate(fd, static_cast<off_t>(size)) == 0 && ::fsync(fd) == 0) || Failed();
+    return (::close(fd) == 0 || Failed()) && ok && Succeeded();
+  }
   bool ListFiles(const std::string& directory, std::vector<FileEntry>& files) override {
     files.clear();
     DIR* dir = ::opendir(directory.empty() ? "." : directory.c_str());
@@ -259,7 +306,11 @@ class PosixPlatform final : public Platform {
  private:
   static std::unique_ptr<FileHandle> Open(const std::string& name, int flags) {
     const int fd = ::open(name.c_str(), flags | O_CLOEXEC, 0644);
-    if (fd < 0) return nullptr;
+    if (fd < 0) {
+      Failed();
+      return nullptr;
+    }
+    Succeeded();
     if ((flags & O_ACCMODE) == O_RDONLY) {
       struct stat st {};
       if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {

@@ -20,6 +20,7 @@
 #include <string>
 #include <thread>
 #include <vector>
+#include <utility>
 
 #include "platform/linereader.h"
 #include "platform/platform.h"
@@ -62,11 +63,58 @@ bool FileName(const std::string& name, std::wstring& wide) {
   return ToWide(name, wide) && !wide.empty();
 }
 
+// Notes the reason of the call that just failed; always false.
+bool Failed() {
+  const DWORD code = GetLastError();
+  FileError error;
+  switch (code) {
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      error.kind = FileErrorKind::kDiskFull;
+      break;
+    case ERROR_WRITE_PROTECT:
+      error.kind = FileErrorKind::kReadOnly;
+      break;
+    case ERROR_ACCESS_DENIED:
+      error.kind = FileErrorKind::kNoAccess;
+      break;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      error.kind = FileErrorKind::kInUse;
+      break;
+    default: {
+      error.kind = FileErrorKind::kOther;
+      char* text = nullptr;
+      const DWORD length =
+          FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                             FORMAT_MESSAGE_IGNORE_INSERTS,
+                         nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+      if (length > 0 && text != nullptr) {
+        error.text.assign(text, length);
+        while (!error.text.empty() && (error.text.back() == '\n' || error.text.back() == '\r'))
+          error.text.pop_back();
+      }
+      if (text != nullptr) LocalFree(text);
+      if (error.text.empty()) error.text = "error " + std::to_string(code);
+      break;
+    }
+  }
+  NoteFileError(std::move(error));
+  return false;
+}
+
+// A call that worked leaves no reason of an earlier failure behind.
+bool Succeeded() {
+  NoteFileError({});
+  return true;
+}
+
 bool WriteAll(HANDLE handle, const char* data, int64_t size) {
   while (size > 0) {
     const DWORD chunk = static_cast<DWORD>(size < kMaxChunk ? size : kMaxChunk);
     DWORD written = 0;
-    if (!WriteFile(handle, data, chunk, &written, nullptr) || written == 0) return false;
+    if (!WriteFile(handle, data, chunk, &written, nullptr)) return Failed();
+    if (written == 0) return false;
     data += written;
     size -= written;
   }
@@ -134,7 +182,10 @@ class Win32File final : public FileHandle {
       const int64_t left = count - done;
       const DWORD chunk = static_cast<DWORD>(left < kMaxChunk ? left : kMaxChunk);
       DWORD got = 0;
-      if (!ReadFile(handle_, p + done, chunk, &got, nullptr)) return done > 0 ? done : -1;
+      if (!ReadFile(handle_, p + done, chunk, &got, nullptr)) {
+        Failed();
+        return done > 0 ? done : -1;
+      }
       if (got == 0) break;
       done += got;
     }
@@ -144,12 +195,12 @@ class Win32File final : public FileHandle {
     if (count < 0) return false;
     return WriteAll(handle_, static_cast<const char*>(buffer), count);
   }
-  bool Sync() override { return FlushFileBuffers(handle_) != 0; }
+  bool Sync() override { return FlushFileBuffers(handle_) != 0 || Failed(); }
   bool Close() override {
     if (handle_ == INVALID_HANDLE_VALUE) return true;
     const BOOL ok = CloseHandle(handle_);
     handle_ = INVALID_HANDLE_VALUE;
-    return ok != 0;
+    return ok != 0 || Failed();
   }
 
  private:
@@ -232,19 +283,34 @@ class Win32Platform final : public Platform {
     std::wstring source;
     std::wstring target;
     return FileName(from, source) && FileName(to, target) &&
-           CopyFileW(source.c_str(), target.c_str(), FALSE) != 0;
+           (CopyFileW(source.c_str(), target.c_str(), FALSE) != 0 ? Succeeded() : Failed());
   }
   bool Rename(const std::string& from, const std::string& to) override {
     std::wstring source;
     std::wstring target;
     // Write-through: the rename that commits a replaced file must not outrun its content.
     return FileName(from, source) && FileName(to, target) &&
-           MoveFileExW(source.c_str(), target.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+           (MoveFileExW(source.c_str(), target.c_str(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0
+                ? Succeeded()
+                : Failed());
   }
   bool Remove(const std::string& name) override {
     std::wstring wide;
-    return FileName(name, wide) && DeleteFileW(wide.c_str()) != 0;
+    return FileName(name, wide) && (DeleteFileW(wide.c_str()) != 0 ? Succeeded() : Failed());
+  }
+  bool Truncate(const std::string& name, int64_t size) override {
+    std::wstring wide;
+    if (!FileName(name, wide) || size < 0) return false;
+    const HANDLE handle = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return Failed();
+    LARGE_INTEGER target{};
+    target.QuadPart = size;
+    const bool ok = (SetFilePointerEx(handle, target, nullptr, FILE_BEGIN) != 0 &&
+                     SetEndOfFile(handle) != 0 && FlushFileBuffers(handle) != 0) ||
+                    Failed();
+    return (CloseHandle(handle) != 0 || Failed()) && ok && Succeeded();
   }
   bool ListFiles(const std::string& directory, std::vector<FileEntry>& files) override {
     files.clear();
@@ -362,7 +428,11 @@ class Win32Platform final : public Platform {
     if (!FileName(name, wide)) return nullptr;
     const HANDLE handle = CreateFileW(wide.c_str(), access, FILE_SHARE_READ, nullptr, disposition,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    if (handle == INVALID_HANDLE_VALUE) {
+      Failed();
+      return nullptr;
+    }
+    Succeeded();
     return std::make_unique<Win32File>(handle);
   }
 

@@ -167,7 +167,7 @@ class Report {
 
   void ShowStore() {
     Print("");
-    Print("【継続中の数列】 " + std::string(kContStoreFile));
+    Print("【継続中の数列】 " + std::string(kStoreFile));
     // The progress line is redrawn on the row below the heading, where the summary then starts.
     const uint32_t start = Os().TickCount();
     uint32_t shown = start;
@@ -184,11 +184,11 @@ class Report {
     const bool redrawn = shown != start;
     if (redrawn) Locate(0, row_);
     if (status == ReadStatus::kMissing) {
-      Print(std::string(kContStoreFile) + " は有りません。");
+      Print(std::string(kStoreFile) + " は有りません。");
       return;
     }
     if (status == ReadStatus::kFailed) {
-      Print(std::string(kContStoreFile) + " の読み込みに失敗しました。");
+      Print(std::string(kStoreFile) + " の読み込みに失敗しました。");
       readFailed_ = true;
       return;
     }

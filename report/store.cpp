@@ -52,7 +52,7 @@ void Follow(const TableView& table, int64_t first, int64_t second, int64_t posit
     ++out.mismatchCount;
     if (out.mismatches.size() < Problems::kExamples) {
       out.mismatches.push_back(
-          std::string(kContStoreFile) + " 項目 " + IntegerToText(static_cast<uint64_t>(position)) +
+          std::string(kStoreFile) + " 項目 " + IntegerToText(static_cast<uint64_t>(position)) +
           " : 番号 " + IntegerToText(static_cast<uint64_t>(first)) + ", " +
           IntegerToText(static_cast<uint64_t>(second)) + " の数列がデータに有りません。");
     }
@@ -77,7 +77,7 @@ void Follow(const TableView& table, int64_t first, int64_t second, int64_t posit
 ReadStatus SummarizeStore(const std::string& directory, const TableView& table, CsvWriter& csv,
                           StoreSummary& summary, Problems& problems,
                           const std::function<void(int64_t, int64_t)>& progress) {
-  const std::string name = PathIn(directory, kContStoreFile);
+  const std::string name = PathIn(directory, kStoreFile);
   auto file = Os().OpenRead(name);
   if (!file) return Os().Exists(name) ? ReadStatus::kFailed : ReadStatus::kMissing;
   summary.present = true;

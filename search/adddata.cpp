@@ -5,13 +5,13 @@
 #include "console/console.h"
 #include "console/numtext.h"
 #include "platform/platform.h"
+#include "search/filenames.h"
 #include "search/instantiate.h"
 #include "search/phases.h"
 
 namespace kv {
 namespace {
 
-constexpr const char* kNotAddedFile = "_NOTAddData.txt";
 // The input is scanned block by block, so a file of any size needs only this much memory.
 constexpr int64_t kBlockBytes = 1 << 20;
 
@@ -36,6 +36,13 @@ class Merger {
     digits_.clear();
   }
 
+  // The skipped numbers go to their file in blocks, each forced to disk.
+  void WriteNotAdded() {
+    if (notAdded_.empty()) return;
+    AppendToTextFile(kNotAddedFile, notAdded_, false);
+    notAdded_.clear();
+  }
+
   // Forgets a number that a failed read may have cut short.
   void DropUnfinished() { digits_.clear(); }
 
@@ -55,20 +62,24 @@ class Merger {
       if (t.recordCount >= t.maxRecordCount) TableFull();
       AppendRecord(s_, v);
     } else {
-      AppendToTextFile(kNotAddedFile, digits_, true);
+      notAdded_ += digits_;
+      notAdded_ += "\r\n";
+      if (notAdded_.size() >= kBlockBytes) WriteNotAdded();
       ++skipped_;
     }
   }
 
   [[noreturn]] void OutOfRange() {
+    WriteNotAdded();
     PrintLine(W::kOutOfRangeLine);
     PrintLine("-> " + std::string(" ") + digits_);
     PrintLine(W::kOutOfRangeAdvice);
-    if (s_.table.recordCount == 1) EndRun();
+    if (s_.table.recordCount == 1) EndRun(kFailed);
     SaveMergedAndEnd();
   }
 
   [[noreturn]] void TableFull() {
+    WriteNotAdded();
     PrintLine("データ数が上限(" + RealToText(s_.table.maxRecordCount - 1) +
               "個)に達したため、これ以上登録できません。");
     PrintLine("-> " + std::string(" ") + digits_);
@@ -80,11 +91,12 @@ class Merger {
     PrintLine("ここまでに登録したものは保存されます。");
     UpdateHeader(s_);
     SaveData(s_);
-    EndRun();
+    EndRun(kFailed);
   }
 
   SearchState<W>& s_;
   std::string digits_;
+  std::string notAdded_;
   bool skip_ = false;
   int64_t skipped_ = 0;
 };
@@ -125,6 +137,7 @@ int16_t AddData(SearchState<W>& s) {
   // After a failed read the digits collected last may be only the front of a number.
   if (readFailed) merger.DropUnfinished();
   merger.Scan('\0');
+  merger.WriteNotAdded();
 
   PrintLine(RealToText(static_cast<double>(Os().TickCount() - start)) + " [ms] : AddData");
   s.consoleRow += 1;

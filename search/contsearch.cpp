@@ -10,7 +10,9 @@
 #include "console/numtext.h"
 #include "platform/fileutil.h"
 #include "platform/platform.h"
+#include "search/filenames.h"
 #include "search/instantiate.h"
+#include "search/journal.h"
 #include "search/parallel.h"
 #include "search/phases.h"
 #include "search/walk.h"
@@ -18,11 +20,9 @@
 namespace kv {
 namespace {
 
-constexpr const char* kStoreFile = kContStoreFile;
-constexpr const char* kTextFile = "_ContData.txt";
-constexpr const char* kSavedTextFile = "__OLD___ContData_txt.dat";
-constexpr const char* kTempFile = "__TEMP___ContData_txt.dat";
-constexpr const char* kInspectionFile = "_ContData_insp.txt";
+constexpr const char* kTextFile = kStoreTextFile;
+constexpr const char* kSavedTextFile = kSavedStoreTextFile;
+constexpr const char* kTempFile = kExaminedStoreFile;
 constexpr int64_t kBlockItems = 100000;
 constexpr int32_t kListCapacity = 100000;
 
@@ -34,23 +34,13 @@ bool IsReadableFile(const std::string& name) {
   return true;
 }
 
-// Reads exactly `count` bytes; false when the file ends or fails first.
-bool ReadFully(FileHandle& file, unsigned char* buffer, int64_t count) {
-  int64_t done = 0;
-  while (done < count) {
-    const int64_t got = file.Read(buffer + done, count - done);
-    if (got <= 0) return false;
-    done += got;
-  }
-  return true;
-}
-
 // The rest of the run depends on the temporary store being gone: while it exists, the next run
 // takes the new store for a partial rewrite and deletes it.
-[[noreturn]] void StopRun(const char* what) {
-  PrintLine(std::string(kTempFile) + " : " + what);
+[[noreturn]] void StopRun(const char* what, const char* file = kTempFile) {
+  PrintLine(std::string(file) + " : " + what);
   PrintLine("緊急停止します。");
-  EndRun();
+  PrintFileError(file);
+  EndRun(kFailed);
 }
 
 template <typename W>
@@ -85,7 +75,7 @@ class Reexamination {
       return false;
     }
     unsigned char head[4] = {0, 0, 0, 0};
-    if (size >= 4 && !ReadFully(*file, head, 4)) {
+    if (size >= 4 && !ReadExactly(*file, head, 4)) {
       file->Close();
       return false;
     }
@@ -129,7 +119,7 @@ class Reexamination {
     for (int64_t done = 0; done < total;) {
       const int64_t count = std::min(total - done, kBlockItems);
       block.resize(static_cast<size_t>(count * 4));
-      if (!ReadFully(file, block.data(), count * 4)) return false;
+      if (!ReadExactly(file, block.data(), count * 4)) return false;
       for (int64_t n = 0; n < count; ++n) {
         const int32_t entry = LoadLE<int32_t>(block.data() + n * 4);
         if (entry <= 0) {
@@ -175,7 +165,7 @@ class Reexamination {
     for (int64_t done = 0; done < total;) {
       const int64_t count = std::min(total - done, kBlockItems);
       block.resize(static_cast<size_t>(count * 16));
-      if (!ReadFully(file, block.data(), count * 16)) return false;
+      if (!ReadExactly(file, block.data(), count * 16)) return false;
       for (int64_t n = 0; n < count; ++n) {
         const unsigned char* record = block.data() + n * 16;
         ++handled_;
@@ -337,29 +327,47 @@ void ContSearch(SearchState<W>& s) {
     Os().Remove(kSavedTextFile);
   }
 
-  // A store beside the temporary file is the partial rewrite of an interrupted run. It goes
-  // before the text form is converted, so that the converted records are kept.
+  // A store beside the temporary file is the partial rewrite of an interrupted run. The journal
+  // has already cut it back to what the re-examination had not yet written; without a journal it
+  // goes whole. Either happens before the text form is converted, so that the converted records
+  // are kept.
   const bool resuming = Os().Exists(kTempFile);
-  if (resuming) {
+  if (resuming && !JournalMended()) {
     Os().Remove(kStoreFile);
     Os().Remove(kInspectionFile);
   }
+  // Once its records are in the store, the text form goes in the same step as the journal
+  // records the store's new length: a stop converts it again, from the store as it was before.
+  // Without a journal, the records converted beside a temporary store sit in a store that a stop
+  // of this re-examination would delete: the text form then stays until the work is done.
   bool removeTextLater = false;
   if (Os().Exists(kTextFile) && ReadContText(s)) {
-    // While resuming, the converted records sit in the new store, which a stop during this
-    // re-examination would delete again: the text form stays until the re-examination is done.
-    if (resuming) {
+    if (resuming && !JournalOpen()) {
       removeTextLater = true;
     } else {
-      Os().Remove(kTextFile);
+      RunPoint next = JournalPoint();
+      next.converting = false;
+      // A text form left behind would be converted a second time by the next run.
+      const bool removed = JournalAdvance(next, {}, [] {
+        const bool saved = !Os().Exists(kSavedTextFile) || Os().Remove(kSavedTextFile);
+        return Os().Remove(kTextFile) && saved;
+      });
+      if (!removed) StopRun("ファイル削除に失敗しました。", kTextFile);
     }
   }
   // A store that cannot be moved to its work name would be skipped in silence, and the
   // progressions it holds decided only in some later run, under that run's shortest length.
-  if (!resuming && !Os().Rename(kStoreFile, kTempFile) && Os().Exists(kStoreFile)) {
-    PrintLine(std::string(kStoreFile) + " : ファイル名の変更に失敗しました。");
-    PrintLine("緊急停止します。");
-    EndRun();
+  if (!resuming && Os().Exists(kStoreFile)) {
+    RunPoint next = JournalPoint();
+    next.examining = true;
+    const bool moved = JournalAdvance(next, {kStoreFile, kInspectionFile},
+                                      [] { return Os().Rename(kStoreFile, kTempFile); });
+    if (!moved && Os().Exists(kStoreFile)) {
+      PrintLine(std::string(kStoreFile) + " : ファイル名の変更に失敗しました。");
+      PrintLine("緊急停止します。");
+      PrintFileError(kStoreFile);
+      EndRun(kFailed);
+    }
   }
 
   if (!Os().Exists(kTempFile)) {
@@ -367,11 +375,18 @@ void ContSearch(SearchState<W>& s) {
     s.consoleRow += 1;
     return;
   }
-  if (!resuming) Os().Remove(kInspectionFile);
+  // The re-examination rebuilds the inspection text from nothing.
+  if (!resuming && !Os().Remove(kInspectionFile) && Os().Exists(kInspectionFile)) {
+    StopRun("ファイル削除に失敗しました。", kInspectionFile);
+  }
 
   Reexamination<W> work(s);
   if (!work.Run(startTick)) StopRun("ファイル読み込みに失敗しました。");
-  if (!Os().Remove(kTempFile)) StopRun("ファイル削除に失敗しました。");
+  RunPoint next = JournalPoint();
+  next.examining = false;
+  if (!JournalAdvance(next, {}, [] { return Os().Remove(kTempFile); })) {
+    StopRun("ファイル削除に失敗しました。");
+  }
   if (removeTextLater) Os().Remove(kTextFile);
   work.PrintTiming();
 }

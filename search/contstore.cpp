@@ -6,21 +6,24 @@
 #include "console/numtext.h"
 #include "platform/fileutil.h"
 #include "platform/platform.h"
+#include "search/filenames.h"
 #include "search/instantiate.h"
+#include "search/journal.h"
 #include "search/phases.h"
 
 namespace kv {
 namespace {
 
-constexpr const char* kStoreFile = kContStoreFile;
-constexpr const char* kInspectionFile = "_ContData_insp.txt";
 constexpr int64_t kHeaderBytes = 12;
 constexpr size_t kPieceBytes = 1 << 20;
 
+// The same message for every write of the store, whoever writes it; the line after it names the
+// file and the reason.
 [[noreturn]] void StoreFailed() {
   PrintLine("ContData.txt の変換中にファイル書き込みに失敗しました。");
   PrintLine("緊急停止します。");
-  EndRun();
+  PrintFileError(kStoreFile);
+  EndRun(kFailed);
 }
 
 }  // namespace
@@ -31,6 +34,7 @@ void SaveContData(SearchState<W>& s) {
   // progression in the store whose finished siblings are missing from the result files.
   FlushResultLines(s);
 
+  JournalTrack(kStoreFile);
   auto file = Os().OpenAppend(kStoreFile);
   if (!file) StoreFailed();
   const int64_t size = file->Size();
@@ -58,6 +62,8 @@ void SaveContData(SearchState<W>& s) {
   auto writePiece = [&]() {
     write(bytes.data(), used);
     used = 0;
+    // The store's own failure is reported, not a later one of the inspection text.
+    if (!ok) StoreFailed();
   };
   auto add = [&](int32_t entry) {
     if (used + 4 > bytes.size()) writePiece();
@@ -111,6 +117,7 @@ void SaveContData(SearchState<W>& s) {
   if (!text.empty()) AppendToTextFile(kInspectionFile, text, false);
 
   writePiece();
+  ok = file->Sync() && ok;
   ok = file->Close() && ok;
   if (!ok) StoreFailed();
   list.pendingCount = 0;

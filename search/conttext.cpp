@@ -7,14 +7,14 @@
 #include "console/numtext.h"
 #include "platform/fileutil.h"
 #include "platform/platform.h"
+#include "search/filenames.h"
 #include "search/instantiate.h"
 #include "search/phases.h"
 
 namespace kv {
 namespace {
 
-constexpr const char* kTextFile = "_ContData.txt";
-constexpr const char* kStoreFile = kContStoreFile;
+constexpr const char* kTextFile = kStoreTextFile;
 constexpr int32_t kListCapacity = 100000;
 
 bool AllDigits(std::string_view field) {
@@ -30,14 +30,9 @@ bool StoreIsUngrouped() {
   auto file = Os().OpenRead(kStoreFile);
   if (!file) return false;
   unsigned char head[4];
-  int64_t got = 0;
-  while (got < 4) {
-    const int64_t n = file->Read(head + got, 4 - got);
-    if (n <= 0) break;
-    got += n;
-  }
+  const bool got = ReadExactly(*file, head, 4);
   file->Close();
-  return got == 4 && LoadLE<int32_t>(head) > -20;
+  return got && LoadLE<int32_t>(head) > -20;
 }
 
 // Turns the fields of the records into pending items, checking each record against the table.

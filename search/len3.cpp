@@ -17,6 +17,7 @@
 #include "console/numtext.h"
 #include "platform/platform.h"
 #include "search/instantiate.h"
+#include "search/parallel.h"
 #include "search/phases.h"
 #include "search/walk.h"
 
@@ -179,14 +180,18 @@ class Len3Walker {
     std::condition_variable changed;
     int32_t nextChunk = 0;
     int32_t committed = 0;
+    // Set when the search is left early: by a failure of a worker, or by the end of the run
+    // while the main thread commits.
+    bool stopping = false;
     auto worker = [&]() {
       for (;;) {
         int32_t c;
         {
           std::unique_lock<std::mutex> lock(mutex);
-          changed.wait(lock,
-                       [&] { return nextChunk >= chunkCount || nextChunk < committed + window; });
-          if (nextChunk >= chunkCount) return;
+          changed.wait(lock, [&] {
+            return stopping || nextChunk >= chunkCount || nextChunk < committed + window;
+          });
+          if (stopping || nextChunk >= chunkCount) return;
           c = nextChunk++;
         }
         LineChunk<W>& chunk = slots[static_cast<size_t>(c % window)];
@@ -198,13 +203,20 @@ class Len3Walker {
         changed.notify_all();
       }
     };
-    std::vector<std::thread> pool;
-    for (unsigned t = 0; t < threads; ++t) pool.emplace_back(worker);
+    WorkerGroup pool([&] {
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        stopping = true;
+      }
+      changed.notify_all();
+    });
+    for (unsigned t = 0; t < threads; ++t) pool.Start(worker);
     for (int32_t c = 0; c < chunkCount; ++c) {
       LineChunk<W>& chunk = slots[static_cast<size_t>(c % window)];
       {
         std::unique_lock<std::mutex> lock(mutex);
-        changed.wait(lock, [&] { return chunk.ready; });
+        changed.wait(lock, [&] { return chunk.ready || stopping; });
+        if (!chunk.ready) break;  // a worker failed: Join throws its exception
       }
       Commit(chunk);
       {
@@ -214,7 +226,7 @@ class Len3Walker {
       }
       changed.notify_all();
     }
-    for (auto& thread : pool) thread.join();
+    pool.Join();
   }
 
   // Searches one line without touching the state: outcome and events go to the chunk.

@@ -3,7 +3,11 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <exception>
+#include <functional>
+#include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -18,6 +22,54 @@ unsigned SearchThreads(const SearchState<W>& s) {
   return std::max(1u, threads);
 }
 
+// Worker threads that are always joined before the code that started them is left: when it is
+// left by an exception (the end of a run included), `stop` tells the workers to finish and they
+// are joined first. A worker's own exception is carried to the starting thread and thrown there
+// by Join, so that a run never ends from inside a worker.
+class WorkerGroup {
+ public:
+  explicit WorkerGroup(std::function<void()> stop = [] {}) : stop_(std::move(stop)) {}
+  ~WorkerGroup() {
+    if (threads_.empty()) return;
+    stop_();
+    JoinAll();
+  }
+  WorkerGroup(const WorkerGroup&) = delete;
+  WorkerGroup& operator=(const WorkerGroup&) = delete;
+
+  template <typename Work>
+  void Start(Work work) {
+    threads_.emplace_back([this, work]() mutable {
+      try {
+        work();
+      } catch (...) {
+        {
+          std::lock_guard<std::mutex> lock(mutex_);
+          if (!error_) error_ = std::current_exception();
+        }
+        stop_();
+      }
+    });
+  }
+
+  // Waits for every worker; throws the first exception that one of them left.
+  void Join() {
+    JoinAll();
+    if (error_) std::rethrow_exception(error_);
+  }
+
+ private:
+  void JoinAll() {
+    for (auto& thread : threads_) thread.join();
+    threads_.clear();
+  }
+
+  std::function<void()> stop_;
+  std::vector<std::thread> threads_;
+  std::mutex mutex_;
+  std::exception_ptr error_;
+};
+
 // Calls work(begin, end) on contiguous parts of [0, count), one part per thread; returns when
 // all are done. The parts must not depend on each other.
 template <typename Work>
@@ -29,13 +81,12 @@ void ParallelFor(int64_t count, unsigned threads, Work&& work) {
     if (count > 0) work(int64_t{0}, count);
     return;
   }
-  std::vector<std::thread> pool;
+  WorkerGroup pool;
   for (int64_t p = 1; p < parts; ++p) {
-    pool.emplace_back(
-        [&work, p, parts, count] { work(count * p / parts, count * (p + 1) / parts); });
+    pool.Start([&work, p, parts, count] { work(count * p / parts, count * (p + 1) / parts); });
   }
   work(int64_t{0}, count / parts);
-  for (auto& thread : pool) thread.join();
+  pool.Join();
 }
 
 }  // namespace kv

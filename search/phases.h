@@ -30,6 +30,10 @@ template <typename W>
 void UpdateHeader(SearchState<W>& s);
 template <typename W>
 void SaveData(SearchState<W>& s);
+// Copies the table file to its backup (through a temporary file); a failure leaves the old backup
+// and is reported in one line.
+template <typename W>
+void SaveBackup(SearchState<W>& s);
 template <typename W>
 void SaveHalfData(SearchState<W>& s, int32_t first, int32_t count);
 

@@ -4,6 +4,7 @@
 #include "console/console.h"
 #include "console/numtext.h"
 #include "platform/platform.h"
+#include "search/journal.h"
 #include "search/phases.h"
 
 namespace kv {
@@ -27,7 +28,10 @@ void AskMinSaveLength(SearchState<W>& s) {
     Locate(0, s.consoleRow);
     const bool answered = InputItems(kMinLengthPrompt, {&s.minSaveLength});
     if (s.minSaveLength >= 3 && s.minSaveLength <= 20) return;
-    if (!answered) EndRun();  // the input has ended: no valid answer can come
+    if (!answered) {  // the input has ended: no valid answer can come
+      CloseJournal();
+      EndRun(kNoWork);
+    }
   }
 }
 
@@ -39,15 +43,28 @@ void PrintClosingBlock() {
   PrintLine("なお、 _ContData.dat の内容は _ContData_insp.txt にて確認できます。");
 }
 
+// However the run ends, the journal records nothing more after it.
+struct JournalScope {
+  JournalScope() = default;
+  JournalScope(const JournalScope&) = delete;
+  JournalScope& operator=(const JournalScope&) = delete;
+  ~JournalScope() { LeaveJournal(); }
+};
+
 }  // namespace
 
 template <typename W>
 void RunSearchProgram(SearchState<W>& s) {
+  const JournalScope scope;
+  SetFailureNote("");
   Os().SetIdlePriority();
   PrintLine(W::kTitle);
   PrintLine("");
   s.consoleRow += 2;
 
+  // Before anything is read or asked: the files of a stopped run are mended, and a directory that
+  // cannot be written is reported.
+  OpenJournal(W::kTableFile, W::kHalfFile, static_cast<int64_t>(sizeof(TableRecord<W>)));
   s.dataLoaded = ReadData(s);
   if (s.dataLoaded == 0) {
     CreateEmptyTable(s);
@@ -58,7 +75,8 @@ void RunSearchProgram(SearchState<W>& s) {
   s.dataAdded = AddData(s);
   if (s.dataLoaded + s.dataAdded == 0) {
     PrintLine("データが有りません。");
-    EndRun();
+    CloseJournal();
+    EndRun(kNoWork);
   }
 
   s.sieved.entries.assign(1000 / sizeof(typename W::Value), 0);
@@ -66,14 +84,15 @@ void RunSearchProgram(SearchState<W>& s) {
   ReadSievedData(s);
   if (s.sieved.count > 0 && s.sieved.entries[0] <= s.table.Largest()) SaveSievedData(s);
   if (s.dataAdded == 0 && !s.table.needsSave) {
-    Os().Copy(W::kTableFile, W::kOldTableFile);
+    SaveBackup(s);
   } else {
     SaveData(s);
   }
 
   if (s.table.DataCount() < 3) {
     PrintLine("データが少なすぎます。3行以上のデータが必要です。");
-    EndRun();
+    CloseJournal();
+    EndRun(kNoWork);
   }
 
   AskMinSaveLength(s);
@@ -90,11 +109,12 @@ void RunSearchProgram(SearchState<W>& s) {
   // The finished checkpoint holds the whole updated table. It replaces the table file in one
   // rename; if that fails it stays where it is and the next run lays it over the table.
   Os().Rename(W::kHalfFile, W::kTableFile);
+  CloseJournal();
 
   s.sieved = SievedList<W>{};
   s.table = NumberTable<W>{};
   PrintClosingBlock();
-  EndRun();
+  EndRun(kDone);
 }
 
 template void RunSearchProgram<Width64>(SearchState<Width64>&);

@@ -124,7 +124,8 @@ void SaveSievedData(SearchState<W>& s) {
                                  static_cast<size_t>(list.count) * sizeof(Value));
   if (!ReplaceFileSafely(W::kSievedFile, W::kTempSievedFile, content)) {
     PrintLine("篩い掛けファイルの書き込みに失敗しました。強制終了します。");
-    EndRun();
+    PrintFileError(W::kSievedFile);
+    EndRun(kFailed);
   }
   PrintLine(RealToText(static_cast<double>(Os().TickCount() - start)) + " [ms] : SaveSievedData");
   s.consoleRow += 1;

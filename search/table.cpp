@@ -6,8 +6,10 @@
 
 #include "console/console.h"
 #include "console/numtext.h"
+#include "platform/fileutil.h"
 #include "platform/platform.h"
 #include "search/instantiate.h"
+#include "search/journal.h"
 #include "search/phases.h"
 
 namespace kv {
@@ -56,17 +58,28 @@ TableFault CheckTable(NumberTable<W>& t, int32_t& badIndex) {
 
 [[noreturn]] void RefuseTable(const std::string& file, TableFault fault, int32_t index) {
   for (const std::string& line : TableFaultLines(file, fault, index)) PrintLine(line);
-  EndRun();
+  EndRun(kFailed);
 }
 
 [[noreturn]] void ReadFailed(const std::string& file) {
   PrintLine(file + " の読み込みに失敗しました。");
-  EndRun();
+  PrintFileError(file);
+  EndRun(kFailed);
+}
+
+template <typename W>
+[[noreturn]] void SaveFailed(const char* file) {
+  const FileError reason = LastFileError();
+  Os().Remove(W::kTempTableFile);
+  NoteFileError(reason);
+  PrintLine("ファイルの書き込みに失敗しました。強制終了します。");
+  PrintFileError(file);
+  ExitNow(kFailed);
 }
 
 [[noreturn]] void TooLarge(const std::string& file) {
   PrintLine(file + " はデータ数が上限を超えているため使用できません。");
-  EndRun();
+  EndRun(kFailed);
 }
 
 }  // namespace
@@ -212,35 +225,48 @@ void UpdateHeader(SearchState<W>& s) {
 }
 
 template <typename W>
+void SaveBackup(SearchState<W>& s) {
+  // A first run has no table to keep.
+  if (!Os().Exists(W::kTableFile)) return;
+  if (CopyFileSafely(W::kTableFile, W::kOldTableFile, W::kTempOldTableFile)) return;
+  PrintLine(std::string(W::kOldTableFile) +
+            " : バックアップを更新できませんでした。前回のものを残します。(" + FileErrorText() +
+            ")");
+  s.consoleRow += 1;
+}
+
+template <typename W>
 void SaveData(SearchState<W>& s) {
   const NumberTable<W>& t = s.table;
   const uint32_t start = Os().TickCount();
   const int64_t bytes = static_cast<int64_t>(t.recordCount) * kRecordBytes<W>;
 
-  // The new table is complete on disk before the old one is moved aside, so a failure leaves
-  // the user's files as they were.
+  // The new table is complete on disk before the old one is replaced, so a failure leaves the
+  // user's files as they were.
   bool written = false;
   if (auto file = Os().Create(W::kTempTableFile)) {
     written = file->Write(t.records.data(), bytes);
     written = written && file->Sync();
     written = file->Close() && written;
   }
-  if (!written) {
-    Os().Remove(W::kTempTableFile);
-    PrintLine("ファイルの書き込みに失敗しました。強制終了します。");
-    ExitNow();
-  }
-  // The backup is a copy, and the new table replaces the old one in a single rename: moving the
-  // table aside first would leave a moment without any table file, and a run stopped in it
-  // would start the next one from an empty table.
-  Os().Remove(W::kOldTableFile);
-  Os().Copy(W::kTableFile, W::kOldTableFile);
-  if (!Os().Rename(W::kTempTableFile, W::kTableFile)) {
-    Os().Remove(W::kTempTableFile);
-    PrintLine("ファイルの書き込みに失敗しました。強制終了します。");
-    ExitNow();
+  if (!written) SaveFailed<W>(W::kTempTableFile);
+  SaveBackup(s);
+  // The new table replaces the old one in a single rename: moving the table aside first would
+  // leave a moment without any table file, and a run stopped in it would start the next one from
+  // an empty table. The rename moves the run to a new resume point.
+  RunPoint next = JournalPoint();
+  next.tableHead.assign(reinterpret_cast<const char*>(t.records.data()),
+                        static_cast<size_t>(kRecordBytes<W>));
+  next.tableSize = bytes;
+  next.halfSize = -1;
+  if (!JournalAdvance(next, {}, [] { return Os().Rename(W::kTempTableFile, W::kTableFile); })) {
+    SaveFailed<W>(W::kTableFile);
   }
   Os().Remove(W::kHalfFile);
+  // From here on the numbers of the user's file are in the table.
+  if (s.dataAdded != 0) {
+    SetFailureNote("追加したデータは保存済みです。同じファイルを再度指定する必要はありません。");
+  }
 
   PrintLine(RealToText(static_cast<double>(Os().TickCount() - start)) + " [ms] : SaveData");
   s.consoleRow += 1;
@@ -248,21 +274,33 @@ void SaveData(SearchState<W>& s) {
 
 template <typename W>
 void SaveHalfData(SearchState<W>& s, int32_t first, int32_t count) {
-  // The header call begins a new checkpoint; any earlier one has been merged by ReadData.
-  std::unique_ptr<FileHandle> file =
-      first == 0 ? Os().Create(W::kHalfFile) : Os().OpenAppend(W::kHalfFile);
-  bool ok = file != nullptr;
-  // Records are added only behind exactly the records before them: behind a torn earlier write
-  // they would lie one part of a record off, and the next run would read them shifted.
-  if (ok && first != 0) ok = file->Size() == first * kRecordBytes<W> && file->SeekEnd();
-  if (ok) {
-    ok = file->Write(s.table.records.data() + first, static_cast<int64_t>(count) * kRecordBytes<W>);
-  }
-  if (file) ok = file->Close() && ok;
+  // Every checkpoint moves the run to a new resume point: the journal records the files that
+  // belong to it before the records are written.
+  RunPoint next = JournalPoint();
+  next.halfSize = static_cast<int64_t>(first + count) * kRecordBytes<W>;
+  const bool ok = JournalAdvance(next, {}, [&] {
+    // The header call begins a new checkpoint; any earlier one has been merged by ReadData.
+    std::unique_ptr<FileHandle> file =
+        first == 0 ? Os().Create(W::kHalfFile) : Os().OpenAppend(W::kHalfFile);
+    bool written = file != nullptr;
+    // Records are added only behind exactly the records before them: behind a torn earlier
+    // write they would lie one part of a record off, and the next run would read them shifted.
+    if (written && first != 0) {
+      written = file->Size() == first * kRecordBytes<W> && file->SeekEnd();
+    }
+    if (written) {
+      written = file->Write(s.table.records.data() + first,
+                            static_cast<int64_t>(count) * kRecordBytes<W>);
+    }
+    written = written && file->Sync();
+    if (file) written = file->Close() && written;
+    return written;
+  });
   // A checkpoint that silently lost records would be laid over the table by the next run.
   if (!ok) {
     PrintLine(std::string(W::kHalfFile) + " ファイルの書き込みに失敗しました。強制終了します。");
-    ExitNow();
+    PrintFileError(W::kHalfFile);
+    ExitNow(kFailed);
   }
 }
 
@@ -273,6 +311,7 @@ void SaveHalfData(SearchState<W>& s, int32_t first, int32_t count) {
   template void AppendRecord<W>(SearchState<W>&, typename W::Value);                              \
   template void UpdateHeader<W>(SearchState<W>&);                                                 \
   template void SaveData<W>(SearchState<W>&);                                                     \
+  template void SaveBackup<W>(SearchState<W>&);                                                  \
   template void SaveHalfData<W>(SearchState<W>&, int32_t, int32_t);
 KV_FOR_BOTH_WIDTHS(KV_INSTANTIATE)
 

@@ -2,6 +2,7 @@
 #include "console/console.h"
 #include "platform/fileutil.h"
 #include "platform/platform.h"
+#include "search/journal.h"
 #include "search/phases.h"
 
 namespace kv {
@@ -34,10 +35,12 @@ void AppendToTextFile(const std::string& name, std::string_view text, bool addLi
   if (addLineEnd) content += "\r\n";
   // A file that cannot be opened, or a write that does not complete, stops the run: the
   // search state on disk is still that of the last checkpoint.
+  JournalTrack(name);
   if (!DropTornLine(name) || !AppendToFile(name, content)) {
     PrintLine(name + " : ファイル書き込みに失敗しました。");
     PrintLine("緊急停止します。");
-    EndRun();
+    PrintFileError(name);
+    EndRun(kFailed);
   }
 }
 

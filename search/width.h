@@ -6,10 +6,11 @@
 #include <cstdint>
 #include <string>
 
+#include "search/filenames.h"
+
 namespace kv {
 
-// Files that both widths share.
-inline constexpr const char* kContStoreFile = "_ContData.dat";
+// Files that both widths share (and search/filenames.h).
 inline constexpr const char* kResultHeaderLine = "n=0,1, ... ,Len-1";
 inline constexpr const char* kResultFilePrefix = "_L";
 inline constexpr const char* kResultFileSuffix = "_ResultData.txt";
@@ -25,6 +26,7 @@ struct Width64 {
   static constexpr const char* kTableFile = "_APData.dat";
   static constexpr const char* kOldTableFile = "__OLD___APData.dat";
   static constexpr const char* kTempTableFile = "__TEMP___APData.dat";
+  static constexpr const char* kTempOldTableFile = "__TEMP___OLD___APData.dat";
   static constexpr const char* kHalfFile = "_HalfData.dat";
   static constexpr const char* kSievedFile = "_SievedListData.dat";
   static constexpr const char* kTempSievedFile = "__TEMP___SievedListData.dat";
@@ -42,6 +44,7 @@ struct Width32 {
   static constexpr const char* kTableFile = "_APData32.dat";
   static constexpr const char* kOldTableFile = "__OLD___APData32.dat";
   static constexpr const char* kTempTableFile = "__TEMP___APData32.dat";
+  static constexpr const char* kTempOldTableFile = "__TEMP___OLD___APData32.dat";
   static constexpr const char* kHalfFile = "_HalfData32.dat";
   static constexpr const char* kSievedFile = "_SievedListData32.dat";
   static constexpr const char* kTempSievedFile = "__TEMP___SievedListData32.dat";

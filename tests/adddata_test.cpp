@@ -162,7 +162,7 @@ TYPED_TEST(Adding, NumberAboveTheLimitStopsTheRun) {
                                  std::string("18446744073709551617"), "1" + std::string(40, '0')}) {
     this->state = SearchState<W>{};
     const auto run = this->Add({{"n.txt", big + "\n1\n"}}, {"n.txt"});
-    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.exitCode, kFailed);
     EXPECT_EQ(run.output, kPrompt + stopFor(big) + kEndPrompt);
     EXPECT_EQ(run.files, (Files{{"n.txt", big + "\n1\n"}}));
   }

@@ -125,7 +125,7 @@ TEST_F(ConsoleTest, EndOfInputGivesTheEmptyLine) {
     InputItems("", {&a, &b});
     FAIL() << "the run should have ended";
   } catch (const ExitRequest& e) {
-    EXPECT_EQ(e.code, 0);
+    EXPECT_EQ(e.code, kNoWork);
   }
 }
 

@@ -50,7 +50,8 @@ Files RunGrowing(const std::vector<std::vector<uint64_t>>& chunks, int32_t minSa
     fake.input = {"add.txt", std::to_string(minSave), ""};
     SearchState<W> s;
     const auto run = kvtest::RunInDirectory([&] { RunSearchProgram(s); }, fake, dir.path());
-    EXPECT_EQ(run.exitCode, 0);
+    // A first chunk of fewer than three numbers ends its run without a search.
+    EXPECT_LE(run.exitCode, kNoWork);
   }
   return kvtest::ReadFiles(dir.path());
 }

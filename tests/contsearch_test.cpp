@@ -28,17 +28,22 @@ const std::string kTimingLine = "# [ms] : ContSearch" + std::string(35, ' ') + "
 // 5 11 17 23 29 ends before 35; 7 19 31 43 runs past the largest value.
 const std::vector<uint64_t> kTable = {5, 7, 11, 17, 19, 23, 29, 31, 37, 43};
 
-// Fails the reads or deletes of chosen files.
+// Fails the reads or deletes of chosen files, for want of permission.
 class FaultyPlatform : public FakePlatform {
  public:
+  template <typename T>
+  static T Denied(T result) {
+    NoteFileError({FileErrorKind::kNoAccess, ""});
+    return result;
+  }
   std::set<std::string> unreadable;
   std::set<std::string> undeletable;
   std::unique_ptr<FileHandle> OpenRead(const std::string& name) override {
-    if (unreadable.count(name) != 0) return nullptr;
+    if (unreadable.count(name) != 0) return Denied(nullptr);
     return FakePlatform::OpenRead(name);
   }
   bool Remove(const std::string& name) override {
-    if (undeletable.count(name) != 0) return false;
+    if (undeletable.count(name) != 0) return Denied(false);
     return FakePlatform::Remove(name);
   }
 };
@@ -162,11 +167,11 @@ TEST(ContSearch, TextFormBesideTemporaryStoreIsKept) {
   stuck.undeletable = {"__TEMP___ContData_txt.dat"};
   SearchState<Width64> s = StateWithTable<Width64>(kTable, 3);
   const auto stopped = RunContSearchIn(s, dir.path(), &stuck);
-  EXPECT_EQ(stopped.exitCode, 0);
-  EXPECT_EQ(
-      kvtest::MaskTimings(stopped.output),
-      Lines({"__TEMP___ContData_txt.dat : ファイル削除に失敗しました。", "緊急停止します。", ""}) +
-          "終了します。Press Enter Key. ");
+  EXPECT_EQ(stopped.exitCode, kFailed);
+  EXPECT_EQ(kvtest::MaskTimings(stopped.output),
+            Lines({"__TEMP___ContData_txt.dat : ファイル削除に失敗しました。", "緊急停止します。",
+                   "__TEMP___ContData_txt.dat : アクセス権がありません。", ""}) +
+                "終了します。Press Enter Key. ");
   EXPECT_EQ(stopped.files.at("_ContData.txt"), "3,7,12,0\r\n");
 
   s = StateWithTable<Width64>(kTable, 3);
@@ -251,9 +256,10 @@ TEST(ContSearch, UnreadableTemporaryStoreEndsTheRunAndStays) {
   SearchState<Width64> s = StateWithTable<Width64>(kTable, 3);
   const std::string store = GroupedStore(9, {-3, 1, -5, 2});
   const auto run = kvtest::RunInProcess([&] { ContSearch(s); }, fake, {{"_ContData.dat", store}});
-  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.exitCode, kFailed);
   EXPECT_EQ(run.output, Lines({"__TEMP___ContData_txt.dat : ファイル読み込みに失敗しました。",
-                               "緊急停止します。", ""}) +
+                               "緊急停止します。",
+                               "__TEMP___ContData_txt.dat : アクセス権がありません。", ""}) +
                             "終了します。Press Enter Key. ");
   EXPECT_EQ(run.files, (Files{{"__TEMP___ContData_txt.dat", store}}));
 }

@@ -119,27 +119,29 @@ TYPED_TEST(ContStore, TornStoreIsContinuedAfterItsLastWholeEntry) {
 class NoStore : public FakePlatform {
  public:
   std::unique_ptr<FileHandle> OpenAppend(const std::string& name) override {
-    if (name == "_ContData.dat") return nullptr;
-    return FakePlatform::OpenAppend(name);
+    if (name != "_ContData.dat") return FakePlatform::OpenAppend(name);
+    NoteFileError({FileErrorKind::kReadOnly, ""});
+    return nullptr;
   }
 };
 
 TYPED_TEST(ContStore, StoreThatCannotBeWrittenEndsTheRun) {
   const std::string message =
-      "ContData.txt の変換中にファイル書き込みに失敗しました。\r\n緊急停止します。\r\n\r\n"
-      "終了します。Press Enter Key. ";
+      "ContData.txt の変換中にファイル書き込みに失敗しました。\r\n緊急停止します。\r\n";
+  const std::string end = "\r\n終了します。Press Enter Key. ";
   NoStore closed;
   auto run = kvtest::RunInProcess([this] { SaveContData(this->state); }, closed);
-  EXPECT_EQ(run.exitCode, 0);
-  EXPECT_EQ(run.output, message);
+  EXPECT_EQ(run.exitCode, kFailed);
+  EXPECT_EQ(run.output,
+            message + "_ContData.dat : 書き込み禁止(読み取り専用)になっています。\r\n" + end);
   EXPECT_TRUE(run.files.empty());
 
   kvtest::FailingWrites full("_ContData.dat");
   this->state.pending.entries = {{1, 2, 3}};
   this->state.pending.pendingCount = 1;
   run = kvtest::RunInProcess([this] { SaveContData(this->state); }, full);
-  EXPECT_EQ(run.exitCode, 0);
-  EXPECT_EQ(run.output, message);
+  EXPECT_EQ(run.exitCode, kFailed);
+  EXPECT_EQ(run.output, message + "_ContData.dat : ディスクの空き容量が不足しています。\r\n" + end);
   EXPECT_EQ(this->state.pending.pendingCount, 1);
 }
 

@@ -77,7 +77,7 @@ TEST(Convert, OtherAnswersEndAtOnce) {
   const Files files = {{"_APData.dat", Table64(SampleTable(3, 10))}};
   for (const char* answer : {"3", "", " 1", "1.0", "２"}) {
     const auto run = Convert(answer, files);
-    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.exitCode, kNoWork);
     EXPECT_EQ(run.output, kHead + kEnd) << answer;
     EXPECT_EQ(run.files, files);
   }
@@ -132,6 +132,7 @@ TEST(Convert, ValuesAboveThe32BitLimitStopWithoutTouchingTheDestination) {
     Files files = later;
     files["_APData.dat"] = table;
     const auto run = Convert("2", files);
+    EXPECT_EQ(run.exitCode, kFailed);
     EXPECT_EQ(run.output, kHead + kTooLarge + kEnd);
     EXPECT_EQ(run.files, files);
   }
@@ -185,16 +186,20 @@ TEST(Convert, LargeTablesGoInChunksAndRoundTripByteForByte) {
   EXPECT_EQ(back.files.at("_APData.dat"), wide);
 }
 
-// A platform whose appends or renames fail.
+// A platform whose appends fail for a full disk or renames for a file in use.
 class FailingWrite : public kvtest::FakePlatform {
  public:
   bool failRename = false;
   bool failAppend = false;
   std::unique_ptr<FileHandle> OpenAppend(const std::string& name) override {
-    return failAppend ? nullptr : native().OpenAppend(name);
+    if (!failAppend) return native().OpenAppend(name);
+    NoteFileError({FileErrorKind::kDiskFull, ""});
+    return nullptr;
   }
   bool Rename(const std::string& from, const std::string& to) override {
-    return !failRename && native().Rename(from, to);
+    if (!failRename) return native().Rename(from, to);
+    NoteFileError({FileErrorKind::kInUse, ""});
+    return false;
   }
 };
 
@@ -205,7 +210,12 @@ TEST(Convert, FailedWriteIsReportedAndKeepsTheOldDestination) {
     fake.failRename = failRename;
     fake.failAppend = !failRename;
     const auto run = Convert(fake, "2", files);
-    EXPECT_EQ(run.output, kHead + kWriteError + kEnd);
+    EXPECT_EQ(run.exitCode, kFailed);
+    EXPECT_EQ(run.output,
+              kHead + kWriteError +
+                  (failRename ? "_APData32.dat : 他のプログラムが使用中です。\r\n"
+                              : "_APData32.dat : ディスクの空き容量が不足しています。\r\n") +
+                  kEnd);
     EXPECT_EQ(run.files, files);
   }
 }

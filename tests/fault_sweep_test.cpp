@@ -1,9 +1,12 @@
 // Fault injection over whole scenarios of several runs: in each run of a scenario, the k-th open,
-// write, rename or delete fails, a write stops half way, or the process is stopped just before
-// that operation, for every k the run reaches. The run must either end as the undisturbed one
-// does, with the same files, or say that something failed; and repeating it undisturbed, then
-// going on with the scenario, must end with every table record, list entry, result line and
-// stored progression of the undisturbed scenario.
+// write (or sync), rename or delete fails, a write stops half way, or the machine is stopped just
+// before that operation and loses what was not yet forced to disk, for every k the run reaches.
+// The run must either end as the undisturbed one does, or say that something failed and exit with
+// the failure status; and repeating it undisturbed, then going on with the scenario, must leave
+// every file exactly as the undisturbed scenario does. The only differences allowed are those the
+// programs cause on purpose: work files and the backup, the grouping of the continuation store
+// (its progressions and their order of first appearance stay), and the skipped numbers of a file
+// given again after the run said that its numbers were already saved.
 //
 // KV_FAULT_SWEEP=N (N > 0) makes the search scenario ten times larger (more checkpoints, more
 // progressions) and runs N random scenarios per program, in which each run is disturbed up to
@@ -55,8 +58,11 @@ struct Scenario {
 struct Outcome {
   std::string output;
   bool killed = false;
-  bool ended = false;  // through the platform's exit, as every run of these programs does
+  bool ended = false;  // through the end of the run, as every run of these programs does
+  int code = -1;
 };
+
+constexpr const char* kSavedNote = "追加したデータは保存済みです。";
 
 // Runs one step; the user's files are placed only on the first attempt (a repeated run finds
 // them as the disturbed one left them).
@@ -67,35 +73,42 @@ Outcome RunStep(const Scenario& sc, const Step& step, FaultPlatform& p, bool pla
     }
   }
   p.input.assign(step.input.begin(), step.input.end());
+  // The user's files, and the sieved lists, which a run that cannot read them goes on without.
+  p.spared = {"a.txt", "b.txt", "c.txt", Width64::kSievedFile, Width32::kSievedFile};
   p.output.clear();
   p.tickStep = 700;
   Outcome out;
   Platform* previous = SetPlatform(&p);
   try {
     sc.program();
-  } catch (const kvtest::ExitRequest&) {
+  } catch (const kvtest::ExitRequest& end) {
     out.ended = true;
+    out.code = end.code;
   } catch (const kvtest::Killed&) {
     out.killed = true;
+    p.DropUnsynced();
   }
   SetPlatform(previous);
   out.output = kvtest::MaskTimings(p.output);
   return out;
 }
 
-// Text files are compared as sets of lines: a repeated run may write a line again, but none may
-// be missing. The continuation store is compared as the set of progressions it holds.
-std::set<std::string> LineSet(const std::string& text) {
-  std::set<std::string> lines;
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
   std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.insert(line);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
 }
 
-std::set<std::pair<int32_t, int32_t>> StoredProgressions(const std::string& bytes) {
-  std::set<std::pair<int32_t, int32_t>> items;
+// The progressions of the continuation store in the order of their first appearance.
+std::vector<std::pair<int32_t, int32_t>> StoredProgressions(const std::string& bytes) {
+  std::vector<std::pair<int32_t, int32_t>> items;
+  std::set<std::pair<int32_t, int32_t>> seen;
   const auto entry = [&](size_t i) {
     return LoadLE<int32_t>(reinterpret_cast<const unsigned char*>(bytes.data()) + 4 * i);
+  };
+  const auto add = [&](int32_t first, int32_t second) {
+    if (seen.emplace(first, second).second) items.emplace_back(first, second);
   };
   const size_t n = bytes.size() / 4;
   if (n >= 3 && entry(0) <= -20) {
@@ -104,22 +117,48 @@ std::set<std::pair<int32_t, int32_t>> StoredProgressions(const std::string& byte
       if (entry(i) <= 0) {
         second = -entry(i);
       } else {
-        items.emplace(entry(i), second);
+        add(entry(i), second);
       }
     }
   } else {
-    for (size_t i = 0; i + 4 <= n; i += 4) items.emplace(entry(i + 1), entry(i + 2));
+    for (size_t i = 0; i + 4 <= n; i += 4) add(entry(i + 1), entry(i + 2));
   }
   return items;
 }
 
-// Empty when `got` keeps everything of `want`; otherwise what is missing.
-std::string Missing(const Scenario& sc, Files want, Files got) {
+// True when `got` is `want` with lines of `given` (numbers of a file given again) put in.
+bool WithNumbersGivenAgain(const std::string& got, const std::string& want, const Files& given) {
+  std::set<std::string> numbers;
+  for (const auto& [name, content] : given) {
+    for (std::string line : SplitLines(content)) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      numbers.insert(line + "\r");
+    }
+  }
+  const auto have = SplitLines(got);
+  const auto need = SplitLines(want);
+  size_t matched = 0;
+  for (const std::string& line : have) {
+    if (matched < need.size() && line == need[matched]) {
+      ++matched;
+    } else if (numbers.count(line) == 0) {
+      return false;
+    }
+  }
+  return matched == need.size();
+}
+
+// Empty when `got` holds exactly the files of `want`; otherwise what differs. `given` are the
+// files of a run after which the run said that their numbers were saved (empty: none).
+std::string Differences(const Scenario& sc, Files want, Files got, const Files& given = {}) {
   if (sc.settle) {
     sc.settle(want);
     sc.settle(got);
   }
   std::string report;
+  for (const auto& [name, content] : got) {
+    if (sc.kept(name) && want.count(name) == 0) report += " " + name + " is extra;";
+  }
   for (const auto& [name, content] : want) {
     if (!sc.kept(name)) continue;
     const auto it = got.find(name);
@@ -128,26 +167,18 @@ std::string Missing(const Scenario& sc, Files want, Files got) {
       continue;
     }
     bool same = it->second == content;
-    if (!same) {
-      if (name == "_ContData.dat") {
-        const auto have = StoredProgressions(it->second);
-        const auto need = StoredProgressions(content);
-        same = std::includes(have.begin(), have.end(), need.begin(), need.end());
-        for (const auto& [first, second] : need) {
-          if (have.count({first, second}) == 0) {
-            report += " [-" + std::to_string(first) + "," + std::to_string(second) + "]";
-          }
-        }
-      } else if (name.size() > 4 && name.substr(name.size() - 4) == ".txt") {
-        const auto have = LineSet(it->second);
-        const auto need = LineSet(content);
-        same = std::includes(have.begin(), have.end(), need.begin(), need.end());
-        for (const std::string& line : need) {
-          if (have.count(line) == 0) report += " [" + line + "]";
-        }
-      }
+    if (!same && name == "_ContData.dat") {
+      same = StoredProgressions(it->second) == StoredProgressions(content);
+    } else if (!same && name == "_NOTAddData.txt") {
+      same = WithNumbersGivenAgain(it->second, content, given);
     }
-    if (!same) report += " " + name + " differs;";
+    if (!same) {
+      report += " " + name + " differs";
+      const auto have = SplitLines(it->second);
+      const auto need = SplitLines(content);
+      report +=
+          " (" + std::to_string(have.size()) + " lines, want " + std::to_string(need.size()) + ");";
+    }
   }
   return report;
 }
@@ -202,6 +233,29 @@ struct SweepFigures {
   int64_t runs = 0;
 };
 
+// What is wrong with the way a disturbed run ended (empty: nothing). A run that reports a failure
+// must exit with the failure status; one that exits as the undisturbed run did must not claim to
+// have stopped.
+std::string Judge(const Outcome& got, const Outcome& want) {
+  if (got.killed) return "";
+  if (!got.ended) return " the run neither ended nor was stopped";
+  const bool stopped = Occurrences(got.output, "緊急停止") + Occurrences(got.output, "強制終了") +
+                           Occurrences(got.output, "やり直して") >
+                       Occurrences(want.output, "緊急停止") + Occurrences(want.output, "強制終了") +
+                           Occurrences(want.output, "やり直して");
+  if (stopped && got.code != kFailed) return " stopped with status " + std::to_string(got.code);
+  // The user's file that cannot be opened is one that was not found: no work, status 1.
+  if (got.code != want.code && got.code != kFailed && !ReportsFailure(got.output, want.output)) {
+    return " ended with status " + std::to_string(got.code);
+  }
+  return "";
+}
+
+// True when the next run should repeat the disturbed one: it was stopped, or it said so.
+bool NeedsRepeat(const Outcome& got, const Outcome& want) {
+  return got.killed || got.code != want.code || ReportsFailure(got.output, want.output);
+}
+
 // Runs step `j` with the fault, checks the run, then recovers and finishes the scenario.
 // Returns an empty text or the description of what went wrong.
 std::string OneFault(const Scenario& sc, const Baseline& b, size_t j, FaultOp op, FaultKind kind,
@@ -217,26 +271,27 @@ std::string OneFault(const Scenario& sc, const Baseline& b, size_t j, FaultOp op
   std::string where = sc.name + " run " + std::to_string(j + 1) + ", op " +
                       std::to_string(static_cast<int>(op)) + " kind " +
                       std::to_string(static_cast<int>(kind)) + " k " + std::to_string(k) + ":";
+  const std::string judged = Judge(got, want);
+  if (!judged.empty()) return where + judged + "\nthe disturbed run:\n" + got.output;
   // A run that reports no failure is taken at its word: the scenario goes on with the next run
   // and must still end with everything. One that reports the fault is repeated first.
-  bool silent = false;
-  if (!got.killed) {
-    if (!got.ended) return where + " the run neither ended nor was stopped";
-    silent = !ReportsFailure(got.output, want.output);
-  }
+  const bool repeat = NeedsRepeat(got, want);
   p.Arm(op, kind, 0);
-  for (size_t i = silent ? j + 1 : j; i < sc.steps.size(); ++i) {
+  for (size_t i = repeat ? j : j + 1; i < sc.steps.size(); ++i) {
     RunStep(sc, sc.steps[i], p, i != j);
     ++fig.runs;
   }
-  const std::string lost = Missing(sc, b.final, p.Snapshot());
-  if (!lost.empty()) {
+  // A stopped run may have saved the numbers too, without a word.
+  const bool saved = got.killed || got.output.find(kSavedNote) != std::string::npos;
+  const std::string wrong =
+      Differences(sc, b.final, p.Snapshot(), saved ? sc.steps[j].place : Files{});
+  if (!wrong.empty()) {
     if (std::getenv("KV_FAULT_DUMP")) {
       FILE* f = std::fopen(std::getenv("KV_FAULT_DUMP"), "wb");
       std::fwrite(got.output.data(), 1, got.output.size(), f);
       std::fclose(f);
     }
-    return where + (silent ? " reported success, but at the end" : " after recovery") + lost +
+    return where + (repeat ? " after recovery" : " reported success, but at the end") + wrong +
            "\nthe disturbed run:\n" + got.output;
   }
   return "";
@@ -270,27 +325,38 @@ SweepFigures RandomSweep(const Scenario& sc, uint32_t seed, int scenarios) {
   for (int n = 0; n < scenarios; ++n) {
     FaultPlatform p;
     p.SetFiles(sc.start);
+    Files given;
     for (size_t j = 0; j < sc.steps.size(); ++j) {
       const int disturbed = static_cast<int>(random() % 4);
-      for (int d = 0; d < disturbed; ++d) {
+      bool placed = false;
+      bool done = false;
+      for (int d = 0; d < disturbed && !done; ++d) {
         const auto o = static_cast<size_t>(random() % 4);
         const int64_t count = b.counts[j][o];
         if (count == 0) continue;
         const auto kind = static_cast<FaultKind>(random() % 3);
         p.Arm(static_cast<FaultOp>(o), kind,
               1 + static_cast<int64_t>(random() % static_cast<uint64_t>(count)));
-        const Outcome got = RunStep(sc, sc.steps[j], p, d == 0);
+        const Outcome got = RunStep(sc, sc.steps[j], p, !placed);
+        placed = true;
         ++fig.runs;
         fig.faults += p.injected ? 1 : 0;
-        EXPECT_TRUE(got.killed || got.ended) << sc.name << " seed " << seed;
+        EXPECT_EQ(Judge(got, b.outcome[j]), "") << sc.name << " seed " << seed << "\n"
+                                                << got.output;
+        if (got.killed || got.output.find(kSavedNote) != std::string::npos) {
+          given.insert(sc.steps[j].place.begin(), sc.steps[j].place.end());
+        }
+        // A run that ended as the undisturbed one did has done the step.
+        done = !NeedsRepeat(got, b.outcome[j]);
       }
+      if (done) continue;
       p.Arm(FaultOp::kOpen, FaultKind::kFail, 0);
-      RunStep(sc, sc.steps[j], p, disturbed == 0);
+      RunStep(sc, sc.steps[j], p, !placed);
       ++fig.runs;
     }
-    const std::string lost = Missing(sc, b.final, p.Snapshot());
-    EXPECT_EQ(lost, "") << sc.name << " seed " << seed << " scenario " << n;
-    if (!lost.empty()) break;
+    const std::string wrong = Differences(sc, b.final, p.Snapshot(), given);
+    EXPECT_EQ(wrong, "") << sc.name << " seed " << seed << " scenario " << n;
+    if (!wrong.empty()) break;
   }
   return fig;
 }
@@ -317,12 +383,15 @@ bool NotWorkFile(const std::string& name) { return name.rfind("__", 0) != 0; }
 // list, a run that adds nothing but converts a text form of the store, growth into the sieved
 // range ending in a number above the limit.
 template <typename W>
-Scenario SearchScenario(uint64_t scale) {
+Scenario SearchScenario(uint64_t scale, unsigned threads = 1) {
   Scenario sc;
-  sc.name = W::kBits == 64 ? "Kolvex" : "Kolvex32";
-  sc.program = [] {
+  sc.name = std::string(W::kBits == 64 ? "Kolvex" : "Kolvex32") + " on " + std::to_string(threads) +
+            " threads";
+  sc.program = [threads] {
     SearchState<W> s;
-    s.threadCount = 1;
+    s.threadCount = threads;
+    // With workers, small amounts held in memory: the search writes while they run.
+    if (threads > 1) s.heldPendingLimit = 8;
     RunSearchProgram(s);
   };
   const uint64_t top = 60 * scale;
@@ -413,6 +482,12 @@ TYPED_TEST_SUITE(SearchFaults, kvtest::BothWidths);
 TYPED_TEST(SearchFaults, EveryFaultInEveryRunIsReportedOrHarmlessAndTheNextRunRecovers) {
   const Scenario sc = SearchScenario<TypeParam>(LongSweep() > 0 ? 10 : 1);
   Print(sc.name, Sweep(sc));
+}
+
+// Failures and stops while worker threads search: the run still ends through its one way out.
+TEST(SearchFaultsOnThreads, EveryFaultWithSeveralWorkerThreads) {
+  Print("threads", Sweep(SearchScenario<Width64>(LongSweep() > 0 ? 10 : 1, 2)));
+  Print("threads", Sweep(SearchScenario<Width32>(LongSweep() > 0 ? 10 : 1, 3)));
 }
 
 TYPED_TEST(SearchFaults, SeveralDisturbedRunsInARowLoseNothing) {

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "import/import.h"
+#include "search/filenames.h"
 #include "tests/memfs.h"
 #include "tests/table_files.h"
 
@@ -45,13 +46,16 @@ TYPED_TEST(TableHardening, TableThatCannotBeOpenedStopsTheRunAndStaysAsItWas) {
   const std::string table = FreshTable<W>({2, 3, 5, 7});
   p.SetFiles({{N::kTable, table}, {"a.txt", "11\n13\n"}});
   p.input = {"a.txt", "3"};
+  p.spared = {kJournalFile};
   p.Arm(FaultOp::kOpen, FaultKind::kFail, 1);
+  p.error = FileErrorKind::kInUse;
   RunOn(p, [] {
     SearchState<W> s;
     RunSearchProgram(s);
   });
   EXPECT_EQ(p.output, std::string(N::kTitle) + "\r\n\r\n" + N::kTable +
-                          " の読み込みに失敗しました。\r\n\r\n終了します。Press Enter Key. ");
+                          " の読み込みに失敗しました。\r\n" + N::kTable +
+                          " : 他のプログラムが使用中です。\r\n\r\n終了します。Press Enter Key. ");
   EXPECT_EQ(p.Snapshot(), (kvtest::Files{{N::kTable, table}, {"a.txt", "11\n13\n"}}));
 }
 

@@ -68,6 +68,9 @@ class FakePlatform : public kv::Platform {
   bool ListFiles(const std::string& directory, std::vector<kv::FileEntry>& files) override {
     return native().ListFiles(directory, files);
   }
+  bool Truncate(const std::string& name, int64_t size) override {
+    return native().Truncate(name, size);
+  }
 
   uint32_t TickCount() override;
   void SetIdlePriority() override { idleRequested = true; }

@@ -71,7 +71,7 @@ TEST(Import, MenuAnswersOtherThanOneOrTwoEndWithoutTouchingFiles) {
   const Files files = {{"_SievedListData.dat", List64({1, 2})}, {"in.txt", "h\n5\n"}};
   for (const char* answer : {"3", "", "0", "x", "1,2"}) {
     const auto run = Import({answer, "in.txt"}, files);
-    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.exitCode, kNoWork);
     EXPECT_EQ(run.files, files) << answer;
     if (std::string(answer) != "1,2") {
       EXPECT_EQ(run.output, kHead + kEnd) << answer;
@@ -303,9 +303,14 @@ class FailingSave : public kvtest::FakePlatform {
  public:
   bool failCreate = false;
   std::unique_ptr<FileHandle> Create(const std::string& name) override {
-    return failCreate ? nullptr : native().Create(name);
+    if (!failCreate) return native().Create(name);
+    NoteFileError({FileErrorKind::kReadOnly, ""});
+    return nullptr;
   }
-  bool Rename(const std::string&, const std::string&) override { return false; }
+  bool Rename(const std::string&, const std::string&) override {
+    NoteFileError({FileErrorKind::kNoAccess, ""});
+    return false;
+  }
 };
 
 TEST(Import, FailedSaveIsReportedAndKeepsTheOldList) {
@@ -315,8 +320,14 @@ TEST(Import, FailedSaveIsReportedAndKeepsTheOldList) {
     fake.failCreate = failCreate;
     const auto run =
         Import(fake, {"1", "in.txt", ""}, {{"_SievedListData.dat", old}, {"in.txt", "h\n9\n"}});
-    EXPECT_EQ(run.output, kHead + Loaded("1", "2") + kAskFile + kAskEnd + CountLine("2") + kDone +
-                              "ファイルの書き込みに失敗しました。強制終了します。\r\n" + kEnd);
+    EXPECT_EQ(run.exitCode, kFailed);
+    EXPECT_EQ(
+        run.output,
+        kHead + Loaded("1", "2") + kAskFile + kAskEnd + CountLine("2") + kDone +
+            "ファイルの書き込みに失敗しました。強制終了します。\r\n" +
+            (failCreate ? "_SievedListData.dat : 書き込み禁止(読み取り専用)になっています。\r\n"
+                        : "_SievedListData.dat : アクセス権がありません。\r\n") +
+            kEnd);
     EXPECT_EQ(run.files.size(), 2u);  // the work file is gone
     EXPECT_EQ(run.files.at("_SievedListData.dat"), old);
   }
@@ -334,7 +345,7 @@ TEST(Import, RealExecutableWithPipedInput) {
 
   // The input ends inside the range-only dialogue.
   const auto cut = kvtest::RunExecutable(KV_IMPORT_EXE, "2\n\ny\n");
-  EXPECT_EQ(cut.exitCode, 0);
+  EXPECT_EQ(cut.exitCode, kNoWork);
   EXPECT_TRUE(cut.files.empty());
 }
 

@@ -1,3 +1,6 @@
+// Also: the real program on a small file system that fills up, retried with a little more room
+// each time (needs root to mount it; skipped otherwise).
+//
 // Stopping the real program at random moments of its continuation search and its length-3 search,
 // and starting it again until the run completes: at the end of a series of growing runs, the
 // files must be those of the same series run without stops.
@@ -22,6 +25,7 @@
 // POSIX process control (the build leaves this file out on Windows).
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -137,12 +141,6 @@ std::string Answers(bool addNumbers) {
   return std::string(addNumbers ? "add.txt" : "") + "\n3\n\n";
 }
 
-std::vector<std::string> SortedLines(const std::string& content) {
-  auto lines = kvtest::SplitLines(content);
-  std::sort(lines.begin(), lines.end());
-  return lines;
-}
-
 std::set<std::string> LineSet(const std::string& content) {
   const auto lines = kvtest::SplitLines(content);
   return {lines.begin(), lines.end()};
@@ -247,27 +245,113 @@ TEST(Interruption, StoppedRunsEndWithTheFilesOfAnUninterruptedSeries) {
   EXPECT_EQ(stopped.count("_HalfData.dat"), 0u);
   EXPECT_EQ(stopped.at("_APData.dat"), plain.at("_APData.dat"));
 
-  // Nothing is missing and nothing is false; result lines come twice only after a stop that
-  // followed their writing.
+  // Nothing is missing, nothing is false and nothing comes twice, however many stops followed
+  // the writing of results: every file is that of the uninterrupted series.
   const auto plainResults = kvtest::ResultFiles(plain);
   const auto stoppedResults = kvtest::ResultFiles(stopped);
   ASSERT_FALSE(plainResults.empty());
   for (const auto& [length, content] : plainResults) {
     ASSERT_EQ(stoppedResults.count(length), 1u) << "length " << length;
     const std::string& got = stoppedResults.at(length);
-    EXPECT_TRUE(LineSet(got) == LineSet(content))
-        << "length " << length << "\nmissing:\n"
-        << Missing(LineSet(content), LineSet(got)) << "extra:\n"
-        << Missing(LineSet(got), LineSet(content));
-    if (stopsAfterResults == 0) {
-      EXPECT_EQ(SortedLines(got), SortedLines(content)) << "length " << length << "\ntwice:\n"
-                                                        << Repeated(got);
-    }
+    EXPECT_TRUE(got == content) << "length " << length << "\nmissing:\n"
+                                << Missing(LineSet(content), LineSet(got)) << "extra:\n"
+                                << Missing(LineSet(got), LineSet(content)) << "twice:\n"
+                                << Repeated(got);
   }
   EXPECT_EQ(stoppedResults.size(), plainResults.size());
   EXPECT_FALSE(StoreSet(plain).empty());
   EXPECT_EQ(StoreSet(stopped), StoreSet(plain));
-  EXPECT_EQ(LineSet(stopped.at("_ContData_insp.txt")), LineSet(plain.at("_ContData_insp.txt")));
+  EXPECT_EQ(stopped.at("_ContData_insp.txt"), plain.at("_ContData_insp.txt"));
+  EXPECT_EQ(stopped.count("_NOTAddData.txt"), plain.count("_NOTAddData.txt"));
+}
+
+// A small file system in memory, mounted over a fresh directory and unmounted in all cases.
+class SmallDisk {
+ public:
+  explicit SmallDisk(int64_t bytes) {
+    mounted_ = ::mount("tmpfs", dir_.path().c_str(), "tmpfs", 0, Size(bytes).c_str()) == 0;
+  }
+  ~SmallDisk() {
+    if (mounted_) ::umount2(dir_.path().c_str(), MNT_DETACH);
+  }
+  SmallDisk(const SmallDisk&) = delete;
+  SmallDisk& operator=(const SmallDisk&) = delete;
+  bool mounted() const { return mounted_; }
+  const fs::path& path() const { return dir_.path(); }
+  bool Resize(int64_t bytes) {
+    return ::mount("tmpfs", dir_.path().c_str(), "tmpfs", MS_REMOUNT, Size(bytes).c_str()) == 0;
+  }
+
+ private:
+  static std::string Size(int64_t bytes) { return "size=" + std::to_string(bytes); }
+  kvtest::TempDir dir_;
+  bool mounted_ = false;
+};
+
+// Two runs over growing tables on a disk that is too small: each failed try says why and leaves
+// every result file a beginning of the undisturbed one (nothing piles up from try to try); with
+// a little more room each time the runs complete, and the files are those of the same runs on a
+// large disk.
+TEST(FullDisk, RetriesWithMoreRoomEndWithTheFilesOfAnUndisturbedSeries) {
+  const auto primes = kvtest::PrimesBelow(40000);
+  kvtest::TempDir inputs;
+  const fs::path halves[] = {inputs.path() / "a.txt", inputs.path() / "b.txt"};
+  const size_t half = primes.size() / 2;
+  kvtest::WriteFiles(inputs.path(),
+                     {{"a.txt", NumberFile({primes.begin(), primes.begin() + long(half)})},
+                      {"b.txt", NumberFile({primes.begin() + long(half), primes.end()})}});
+  auto answers = [&](int step) { return halves[step].string() + "\n4\n\n"; };
+
+  kvtest::TempDir plainDir;
+  for (int step = 0; step < 2; ++step) {
+    ASSERT_EQ(kvtest::RunExecutableIn(KV_KOLVEX_EXE, answers(step), plainDir.path()).exitCode, 0);
+  }
+  const auto plain = kvtest::ReadFiles(plainDir.path());
+  int64_t total = 0;
+  for (const auto& [name, content] : plain) total += static_cast<int64_t>(content.size());
+
+  int64_t room = 16384;
+  SmallDisk disk(room);
+  if (!disk.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+  const int64_t step = std::max<int64_t>(4096, total / 12);
+  int failures = 0;
+  for (int run = 0; run < 2; ++run) {
+    for (int tries = 0;; ++tries) {
+      ASSERT_LT(tries, 40) << "run " << run << " never completed";
+      const auto got = kvtest::RunExecutableIn(KV_KOLVEX_EXE, answers(run), disk.path());
+      if (got.exitCode == 0) break;
+      ASSERT_EQ(got.exitCode, 2) << got.output;
+      EXPECT_NE(got.output.find("ディスクの空き容量が不足しています。"), std::string::npos)
+          << got.output;
+      ++failures;
+      const auto results = kvtest::ResultFiles(got.files);
+      for (const auto& [length, content] : kvtest::ResultFiles(plain)) {
+        const auto it = results.find(length);
+        if (it == results.end()) continue;
+        EXPECT_EQ(content.compare(0, it->second.size(), it->second), 0)
+            << "length " << length << " after a failed try:\n"
+            << Repeated(it->second);
+      }
+      room += step;
+      ASSERT_TRUE(disk.Resize(room));
+    }
+  }
+  std::cout << "failed tries: " << failures << ", final room " << room / 1024 << " KB for "
+            << total / 1024 << " KB of files\n";
+  EXPECT_GT(failures, 3);
+  const auto got = kvtest::ReadFiles(disk.path());
+  for (const auto& [name, content] : plain) {
+    if (name.rfind("__", 0) == 0) continue;
+    ASSERT_EQ(got.count(name), 1u) << name;
+    if (name == "_ContData.dat") {
+      const auto want = kvtest::DecodeStore(content);
+      const auto have = kvtest::DecodeStore(got.at(name));
+      EXPECT_EQ(std::set<kvtest::StoredItem>(have.begin(), have.end()),
+                std::set<kvtest::StoredItem>(want.begin(), want.end()));
+    } else if (name != "_NOTAddData.txt") {
+      EXPECT_TRUE(got.at(name) == content) << name << "\ntwice:\n" << Repeated(got.at(name));
+    }
+  }
 }
 
 }  // namespace

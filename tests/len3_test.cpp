@@ -311,9 +311,13 @@ TYPED_TEST(Len3, InterruptedSearchResumesToTheSameFiles) {
 
 // When the finished checkpoint cannot replace the table file, it stays; the next run lays it
 // over the table and loses nothing.
+// The finished checkpoint cannot be renamed over the table.
 class FailingRename : public FakePlatform {
  public:
-  bool Rename(const std::string&, const std::string&) override { return false; }
+  bool Rename(const std::string& from, const std::string& to) override {
+    return from != Width64::kHalfFile && from != Width32::kHalfFile &&
+           FakePlatform::Rename(from, to);
+  }
 };
 
 TYPED_TEST(Len3, CheckpointThatCannotReplaceTheTableIsKept) {
@@ -352,12 +356,13 @@ TYPED_TEST(Len3, FailedResultOrStoreWriteEndsTheRunBeforeTheCheckpoint) {
   const Case cases[] = {
       {"_L3_ResultData.txt",
        "_L3_ResultData.txt : ファイル書き込みに失敗しました。\r\n"
-       "緊急停止します。\r\n"},
+       "緊急停止します。\r\n_L3_ResultData.txt : ディスクの空き容量が不足しています。\r\n"},
       {"_ContData.dat",
-       "ContData.txt の変換中にファイル書き込みに失敗しました。\r\n緊急停止します。\r\n"},
+       "ContData.txt の変換中にファイル書き込みに失敗しました。\r\n緊急停止します。\r\n"
+       "_ContData.dat : ディスクの空き容量が不足しています。\r\n"},
       {"_ContData_insp.txt",
        "_ContData_insp.txt : ファイル書き込みに失敗しました。\r\n"
-       "緊急停止します。\r\n"},
+       "緊急停止します。\r\n_ContData_insp.txt : ディスクの空き容量が不足しています。\r\n"},
   };
   for (const Case& c : cases) {
     kvtest::FailingWrites failing(c.file);
@@ -365,7 +370,7 @@ TYPED_TEST(Len3, FailedResultOrStoreWriteEndsTheRunBeforeTheCheckpoint) {
     auto s = kvtest::MakeState<W>(values, 3);
     TempDir dir;
     const auto run = kvtest::RunLen3In(s, failing, dir.path());
-    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.exitCode, kFailed);
     EXPECT_EQ(run.output, c.message + endPrompt);
     // The checkpoint still holds the header alone: the next run searches every line again.
     EXPECT_EQ(run.files.at(W::kHalfFile), kvtest::Rec<W>(11, 4, 0));

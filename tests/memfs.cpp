@@ -35,12 +35,17 @@ class MemoryFile : public kv::FileHandle {
     if (!writable_ || count < 0) return false;
     const int64_t allowed = owner_.AllowWrite(name_, count);
     const auto n = static_cast<size_t>(std::clamp<int64_t>(allowed, 0, count));
+    if (n > 0) owner_.Changing(content_);
     if (content_->size() < position_ + n) content_->resize(position_ + n, '\0');
     std::memcpy(content_->data() + position_, buffer, n);
     position_ += n;
     return allowed >= count;
   }
-  bool Sync() override { return true; }
+  bool Sync() override {
+    if (!owner_.AllowSync(name_)) return false;
+    owner_.Synced(content_);
+    return true;
+  }
   bool Close() override { return true; }
 
  private:
@@ -55,6 +60,7 @@ class MemoryFile : public kv::FileHandle {
 
 void MemoryPlatform::SetFiles(const Files& content) {
   files.clear();
+  unsynced_.clear();
   for (const auto& [name, bytes] : content) files[name] = std::make_shared<std::string>(bytes);
 }
 
@@ -71,8 +77,12 @@ std::unique_ptr<kv::FileHandle> MemoryPlatform::Open(const std::string& name, bo
   if (it == files.end()) {
     if (!create) return nullptr;
     it = files.emplace(name, std::make_shared<std::string>()).first;
+    unsynced_.emplace(it->second, std::string());
   }
-  if (truncate) it->second->clear();
+  if (truncate && !it->second->empty()) {
+    Changing(it->second);
+    it->second->clear();
+  }
   return std::make_unique<MemoryFile>(*this, name, it->second, writable);
 }
 
@@ -90,8 +100,27 @@ bool MemoryPlatform::Copy(const std::string& from, const std::string& to) {
   if (!AllowRename(from)) return false;
   auto it = files.find(from);
   if (it == files.end()) return false;
-  files[to] = std::make_shared<std::string>(*it->second);
+  auto copy = std::make_shared<std::string>(*it->second);
+  unsynced_.emplace(copy, std::string());
+  files[to] = std::move(copy);
   return true;
+}
+
+bool MemoryPlatform::Truncate(const std::string& name, int64_t size) {
+  auto it = files.find(name);
+  if (it == files.end() || size < 0 || AllowWrite(name, 1) < 1) return false;
+  if (static_cast<size_t>(size) < it->second->size()) it->second->resize(static_cast<size_t>(size));
+  Synced(it->second);
+  return true;
+}
+
+void MemoryPlatform::Changing(const std::shared_ptr<std::string>& content) {
+  unsynced_.emplace(content, *content);
+}
+
+void MemoryPlatform::DropUnsynced() {
+  for (auto& [content, onDisk] : unsynced_) *content = onDisk;
+  unsynced_.clear();
 }
 
 bool MemoryPlatform::Rename(const std::string& from, const std::string& to) {
@@ -105,16 +134,18 @@ bool MemoryPlatform::Rename(const std::string& from, const std::string& to) {
   return true;
 }
 
-bool FaultPlatform::Hit(FaultOp o) {
+bool FaultPlatform::Hit(FaultOp o, const std::string& name) {
+  if (spared.count(name) != 0) return true;
   const int64_t n = ++counts[static_cast<int>(o)];
   if (o != op || n != k) return true;
   injected = true;
   if (kind == FaultKind::kStop) throw Killed{};
+  kv::NoteFileError({error, ""});
   return false;
 }
 
-int64_t FaultPlatform::AllowWrite(const std::string&, int64_t count) {
-  if (Hit(FaultOp::kWrite)) return count;
+int64_t FaultPlatform::AllowWrite(const std::string& name, int64_t count) {
+  if (Hit(FaultOp::kWrite, name)) return count;
   return kind == FaultKind::kShort ? count / 2 : 0;
 }
 

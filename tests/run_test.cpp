@@ -25,7 +25,7 @@ TEST(RunSequence, NoDataEndsAtOncePipedAtEndOfInput) {
   for (const Build& b :
        {Build{KV_KOLVEX_EXE, "Kolvex ver0.22"}, Build{KV_KOLVEX32_EXE, "Kolvex(32bit) ver0.22"}}) {
     const auto run = kvtest::RunExecutable(b.exe, "");
-    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.exitCode, kNoWork);
     EXPECT_TRUE(run.files.empty());
     const std::string expected =
         Lines({b.title, ""}) +
@@ -40,10 +40,10 @@ TEST(RunSequence, NoDataEndsAtOncePipedAtEndOfInput) {
   }
 }
 
-TEST(RunSequence, InProcessRunRequestsIdlePriorityAndExitsZero) {
+TEST(RunSequence, InProcessRunRequestsIdlePriorityAndEndsWithoutWork) {
   kvtest::FakePlatform fake;
   const auto run = kvtest::RunInProcess(RunFresh<Width64>, fake);
-  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.exitCode, kNoWork);
   EXPECT_TRUE(fake.idleRequested);
   EXPECT_TRUE(run.files.empty());
   EXPECT_EQ(run.output.substr(0, 18), "Kolvex ver0.22\r\n\r\n");

@@ -143,10 +143,15 @@ TYPED_TEST(Sieved, SavingMovesTheRangeAboveTheTableAndTrims) {
 TYPED_TEST(Sieved, FailedRewriteKeepsTheOldList) {
   using W = TypeParam;
   const Files files = {{W::kSievedFile, SievedFile<W>({100, 200, 101, 103, 107})}};
-  const std::string expected =
+  const std::string message =
       "篩い掛けデータを読み込みました。 データ範囲= 100 - 200\r\n"
-      "篩い掛けファイルの書き込みに失敗しました。強制終了します。\r\n"
-      "\r\n終了します。Press Enter Key. ";
+      "篩い掛けファイルの書き込みに失敗しました。強制終了します。\r\n" +
+      std::string(W::kSievedFile) + " : ";
+  const std::string end = "\r\n\r\n終了します。Press Enter Key. ";
+  // The reason is the system's own for a directory in the way.
+  const auto reported = [&](const std::string& output) {
+    return output.starts_with(message) && output.ends_with(end);
+  };
   const auto save = [](SearchState<W>& s) {
     s.table.records.assign(2, TableRecord<W>{103, 1, 0});
     s.table.recordCount = 1;
@@ -162,13 +167,13 @@ TYPED_TEST(Sieved, FailedRewriteKeepsTheOldList) {
         save(s);
       },
       this->fake, files);
-  EXPECT_EQ(run.output, expected);
+  EXPECT_TRUE(reported(run.output)) << run.output;
   EXPECT_EQ(run.files, files);
 
   kvtest::FailingWrites failing(W::kTempSievedFile);
   this->state = SearchState<W>{};
   run = RunPhase<W>(this->state, save, failing, files);
-  EXPECT_EQ(run.output, expected);
+  EXPECT_EQ(run.output, message + "ディスクの空き容量が不足しています。" + end);
   EXPECT_EQ(run.files, files);
 }
 

@@ -103,6 +103,7 @@ class FailingWrites : public FakePlatform {
     bool Write(const void* buffer, int64_t count) override {
       // Half of the bytes reach the file, as in a write cut short.
       inner_->Write(buffer, count / 2);
+      kv::NoteFileError({kv::FileErrorKind::kDiskFull, ""});
       return false;
     }
     bool Sync() override { return inner_->Sync(); }

@@ -181,7 +181,7 @@ TYPED_TEST(TableFiles, DamagedTableIsRefusedWithoutChangingAnyFile) {
   for (const Case& c : cases) {
     this->state = SearchState<W>{};
     const auto run = this->Read(c.files);
-    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.exitCode, kFailed);
     EXPECT_EQ(run.output, c.expected + advice + kEndPrompt);
     EXPECT_EQ(run.files, c.files);
   }
@@ -272,16 +272,18 @@ TYPED_TEST(TableFiles, FailedSaveLeavesBothTableFilesIntact) {
         save(s);
       },
       this->fake, files);
-  EXPECT_EQ(run.exitCode, 0);
-  EXPECT_EQ(MaskTimings(run.output), expected);
+  EXPECT_EQ(run.exitCode, kFailed);
+  // Then the file's name and the system's own reason.
+  EXPECT_TRUE(MaskTimings(run.output).starts_with(expected + W::kTempTableFile + " : "));
   EXPECT_EQ(run.files, files);
 
   // The file opens but the write is cut short: no half-written table is taken for a save.
   kvtest::FailingWrites failing(W::kTempTableFile);
   this->state = SearchState<W>{};
   run = RunPhase<W>(this->state, save, failing, files);
-  EXPECT_EQ(run.exitCode, 0);
-  EXPECT_EQ(MaskTimings(run.output), expected);
+  EXPECT_EQ(run.exitCode, kFailed);
+  EXPECT_EQ(MaskTimings(run.output),
+            expected + W::kTempTableFile + " : ディスクの空き容量が不足しています。\r\n");
   EXPECT_EQ(run.files, files);
 }
 
@@ -319,14 +321,15 @@ TYPED_TEST(TableFiles, CheckpointWriteFailureEndsTheRunAtOnce) {
         checkpoint(s);
       },
       this->fake, files);
-  EXPECT_EQ(run.exitCode, 0);
-  EXPECT_EQ(MaskTimings(run.output), Loaded("5") + expected);
+  EXPECT_EQ(run.exitCode, kFailed);
+  EXPECT_TRUE(MaskTimings(run.output).starts_with(Loaded("5") + expected + W::kHalfFile + " : "));
 
   kvtest::FailingWrites failing(W::kHalfFile);
   this->state = SearchState<W>{};
   run = RunPhase<W>(this->state, checkpoint, failing, files);
-  EXPECT_EQ(run.exitCode, 0);
-  EXPECT_EQ(MaskTimings(run.output), Loaded("5") + expected);
+  EXPECT_EQ(run.exitCode, kFailed);
+  EXPECT_EQ(MaskTimings(run.output),
+            Loaded("5") + expected + W::kHalfFile + " : ディスクの空き容量が不足しています。\r\n");
 }
 
 }  // namespace
@@ -347,7 +350,7 @@ TEST(Checkpoint, RecordsAreNeverAppendedBehindATornCheckpoint) {
         SaveHalfData(state, 1, 2);
       },
       fake, {{Width64::kTableFile, kvtest::FreshTable<Width64>({2, 3, 5})}});
-  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.exitCode, kFailed);
   EXPECT_NE(run.output.find("_HalfData.dat ファイルの書き込みに失敗しました。強制終了します。"),
             std::string::npos);
   EXPECT_EQ(run.files.at(Width64::kHalfFile).size(), 16u + 4u);
