@@ -9,7 +9,7 @@
 namespace kv {
 namespace {
 
-constexpr OptionSpec kOptions[] = {
+constexpr OptionInfo kOptions[] = {
     {"--to", "LIMIT", "この値までの素数で数表を作る (必須)"},
     {"--step", "SIZE", "1ステップで加える範囲の幅 (既定: 10000000、2000 以上)"},
     {"--min-length", "N", "テキスト保存する数列の最小の長さ (3 - 20、必須)"},
@@ -20,7 +20,7 @@ constexpr OptionSpec kOptions[] = {
     {"--threads", "N", "探索に使うスレッド数 (1 - 1024、既定: 全てのハードウェアスレッド)"},
 };
 
-constexpr ProgramSpec kSpec{
+constexpr ProgramUsage kUsage{
     "kvcampaign",
     "素数の数表を範囲毎に大きくしながら、等差数列を探します。各ステップでは、次の範囲の\n"
     "篩い掛けデータを kvimport と同じ処理で作り、Kolvex の一回の実行と同じ処理でステップの\n"
@@ -49,25 +49,25 @@ uint64_t Thousandths(const std::string& text) {
 }  // namespace
 
 void RunCampaignCommand(const std::vector<std::string>& arguments) {
-  const CommandLine line = ParseCommandLine(kSpec, arguments);
+  const CommandLine line = ParseCommandLine(kUsage, arguments);
   CampaignPlan plan;
   plan.narrow = line.Has("--32");
-  if (!line.Has("--to")) RejectCommandLine(kSpec, "--to LIMIT を指定して下さい。");
-  if (!line.Has("--min-length")) RejectCommandLine(kSpec, "--min-length N を指定して下さい。");
+  if (!line.Has("--to")) RejectCommandLine(kUsage, "--to LIMIT を指定して下さい。");
+  if (!line.Has("--min-length")) RejectCommandLine(kUsage, "--min-length N を指定して下さい。");
   const int64_t formLimit = plan.narrow ? 2147483647 : 9223372036854775807;
-  plan.limit = static_cast<uint64_t>(IntegerOption(kSpec, line, "--to", 100, formLimit, 0));
+  plan.limit = static_cast<uint64_t>(IntegerOption(kUsage, line, "--to", 100, formLimit, 0));
   // Wider than any gap between primes of the 64-bit range: every step adds numbers.
   plan.step =
-      static_cast<uint64_t>(IntegerOption(kSpec, line, "--step", 2000, formLimit, 10000000));
-  plan.minLength = static_cast<int32_t>(IntegerOption(kSpec, line, "--min-length", 3, 20, 0));
-  plan.threads = static_cast<unsigned>(IntegerOption(kSpec, line, "--threads", 1, 1024, 0));
+      static_cast<uint64_t>(IntegerOption(kUsage, line, "--step", 2000, formLimit, 10000000));
+  plan.minLength = static_cast<int32_t>(IntegerOption(kUsage, line, "--min-length", 3, 20, 0));
+  plan.threads = static_cast<unsigned>(IntegerOption(kUsage, line, "--threads", 1, 1024, 0));
   plan.prune = !line.Has("--no-prune");
   if (line.Has("--sieve-factor")) {
     plan.factorMilli = Thousandths(line.Value("--sieve-factor"));
     if (plan.factorMilli <= 1000 || plan.factorMilli > 100000) {
-      RejectCommandLine(kSpec, "--sieve-factor の値 \"" + line.Value("--sieve-factor") +
-                                   "\" は使えません。1 より大きく 100 以下の数 (小数は3桁まで) "
-                                   "を指定して下さい。");
+      RejectCommandLine(kUsage, "--sieve-factor の値 \"" + line.Value("--sieve-factor") +
+                                    "\" は使えません。1 より大きく 100 以下の数 (小数は3桁まで) "
+                                    "を指定して下さい。");
     }
   }
   RunCampaign(plan);

@@ -9,8 +9,8 @@
 namespace kv {
 namespace {
 
-constexpr OptionSpec kHelp{"--help", "", "この説明を表示して終了します。"};
-constexpr OptionSpec kVersion{"--version", "", "版を表示して終了します。"};
+constexpr OptionInfo kHelp{"--help", "", "この説明を表示して終了します。"};
+constexpr OptionInfo kVersion{"--version", "", "版を表示して終了します。"};
 
 void AppendLines(std::string& text, std::string_view lines, std::string_view indent) {
   while (!lines.empty()) {
@@ -22,8 +22,8 @@ void AppendLines(std::string& text, std::string_view lines, std::string_view ind
   }
 }
 
-const OptionSpec* FindOption(const ProgramSpec& program, std::string_view name) {
-  for (const OptionSpec& option : program.options) {
+const OptionInfo* FindOption(const ProgramUsage& program, std::string_view name) {
+  for (const OptionInfo& option : program.options) {
     if (option.name == name) return &option;
   }
   return nullptr;
@@ -46,24 +46,24 @@ std::string CommandLine::Value(std::string_view name) const {
   return value;
 }
 
-std::string UsageText(const ProgramSpec& program) {
+std::string UsageText(const ProgramUsage& program) {
   std::string text = "使い方: " + std::string(program.name) + " [オプション]\r\n";
   AppendLines(text, program.summary, "");
   text += "オプションの無い質問は、これまで通り標準入力から答えます。\r\n";
   text += "\r\nオプション:\r\n";
   size_t width = 0;
-  auto label = [](const OptionSpec& option) {
+  auto label = [](const OptionInfo& option) {
     return std::string(option.name) +
            (option.valueName.empty() ? "" : " " + std::string(option.valueName));
   };
-  for (const OptionSpec& option : program.options) width = std::max(width, label(option).size());
+  for (const OptionInfo& option : program.options) width = std::max(width, label(option).size());
   width = std::max(width, label(kVersion).size());
-  auto add = [&](const OptionSpec& option) {
+  auto add = [&](const OptionInfo& option) {
     const std::string name = label(option);
     text +=
         "  " + name + std::string(width - name.size() + 2, ' ') + std::string(option.help) + "\r\n";
   };
-  for (const OptionSpec& option : program.options) add(option);
+  for (const OptionInfo& option : program.options) add(option);
   add(kHelp);
   add(kVersion);
   text += "\r\nファイル(作業ディレクトリ):\r\n";
@@ -75,13 +75,13 @@ std::string UsageText(const ProgramSpec& program) {
   return text;
 }
 
-void RejectCommandLine(const ProgramSpec& program, std::string_view message) {
+void RejectCommandLine(const ProgramUsage& program, std::string_view message) {
   Os().WriteError(std::string(program.name) + ": " + std::string(message) + "\r\n\r\n" +
                   UsageText(program));
   ExitNow(2);
 }
 
-CommandLine ParseCommandLine(const ProgramSpec& program,
+CommandLine ParseCommandLine(const ProgramUsage& program,
                              const std::vector<std::string>& arguments) {
   CommandLine line;
   for (size_t i = 0; i < arguments.size(); ++i) {
@@ -96,7 +96,7 @@ CommandLine ParseCommandLine(const ProgramSpec& program,
     }
     const size_t equals = argument.find('=');
     const std::string_view name = std::string_view(argument).substr(0, equals);
-    const OptionSpec* option = argument.starts_with("--") ? FindOption(program, name) : nullptr;
+    const OptionInfo* option = argument.starts_with("--") ? FindOption(program, name) : nullptr;
     if (option == nullptr) {
       RejectCommandLine(program, argument.starts_with("-")
                                      ? "不明なオプションです: " + Quoted(argument)
@@ -119,7 +119,7 @@ CommandLine ParseCommandLine(const ProgramSpec& program,
   return line;
 }
 
-int64_t IntegerOption(const ProgramSpec& program, const CommandLine& line, std::string_view name,
+int64_t IntegerOption(const ProgramUsage& program, const CommandLine& line, std::string_view name,
                       int64_t min, int64_t max, int64_t fallback) {
   if (!line.Has(name)) return fallback;
   const std::string text = line.Value(name);

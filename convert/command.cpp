@@ -9,13 +9,13 @@
 namespace kv {
 namespace {
 
-constexpr OptionSpec kOptions[] = {
+constexpr OptionInfo kOptions[] = {
     {"--to-64", "", "32bit版のデータを通常版へ変換する (メニューの 1)"},
     {"--to-32", "", "通常版のデータを32bit版へ変換する (メニューの 2)"},
     {"--no-wait", "", "終了時の確認を表示するだけで、Enter を待たない"},
 };
 
-constexpr ProgramSpec kSpec{
+constexpr ProgramUsage kUsage{
     "kvconvert", "Kolvex 通常版と32bit版の数表・前回の数表・中途データを入れ替えます。", kOptions,
     "_APData.dat / _APData32.dat               数表\n"
     "__OLD___APData.dat / __OLD___APData32.dat 前回の数表\n"
@@ -24,9 +24,9 @@ constexpr ProgramSpec kSpec{
 }  // namespace
 
 void RunConvertCommand(const std::vector<std::string>& arguments) {
-  const CommandLine line = ParseCommandLine(kSpec, arguments);
+  const CommandLine line = ParseCommandLine(kUsage, arguments);
   if (line.Has("--to-64") && line.Has("--to-32")) {
-    RejectCommandLine(kSpec, "--to-64 と --to-32 は同時に指定できません。");
+    RejectCommandLine(kUsage, "--to-64 と --to-32 は同時に指定できません。");
   }
   if (line.Has("--to-64")) PresetAnswer(kConvertMenuPrompt, "1");
   if (line.Has("--to-32")) PresetAnswer(kConvertMenuPrompt, "2");

@@ -9,7 +9,7 @@
 namespace kv {
 namespace {
 
-constexpr OptionSpec kOptions[] = {
+constexpr OptionInfo kOptions[] = {
     {"--64", "", "通常版(Kolvex)用の篩い掛けデータ (メニューの 1)"},
     {"--32", "", "32bit版(Kolvex32)用の篩い掛けデータ (メニューの 2)"},
     {"--add", "FILE", "ソート済みの(追加)データのファイル名 (--add \"\" で無し)"},
@@ -19,7 +19,7 @@ constexpr OptionSpec kOptions[] = {
     {"--no-wait", "", "終了時の確認を表示するだけで、Enter を待たない"},
 };
 
-constexpr ProgramSpec kSpec{
+constexpr ProgramUsage kUsage{
     "kvimport",
     "ソート済みの数のファイル(1行目は見出し行)から、Kolvex の篩い掛けデータを作成・追加します。",
     kOptions,
@@ -30,19 +30,19 @@ constexpr ProgramSpec kSpec{
 void PresetBound(const CommandLine& line, std::string_view name, std::string_view prompt) {
   if (!line.Has(name)) return;
   const std::string value = line.Value(name);
-  if (!value.empty()) IntegerOption(kSpec, line, name, 0, 9223372036854775807, 0);
+  if (!value.empty()) IntegerOption(kUsage, line, name, 0, 9223372036854775807, 0);
   PresetAnswer(prompt, value);
 }
 
 }  // namespace
 
 void RunImportCommand(const std::vector<std::string>& arguments) {
-  const CommandLine line = ParseCommandLine(kSpec, arguments);
+  const CommandLine line = ParseCommandLine(kUsage, arguments);
   if (line.Has("--64") && line.Has("--32")) {
-    RejectCommandLine(kSpec, "--64 と --32 は同時に指定できません。");
+    RejectCommandLine(kUsage, "--64 と --32 は同時に指定できません。");
   }
   if (line.Has("--add") && line.Value("--add").find(',') != std::string::npos) {
-    RejectCommandLine(kSpec, "--add のファイル名に , は使えません。");
+    RejectCommandLine(kUsage, "--add のファイル名に , は使えません。");
   }
   PresetBound(line, "--start", kImportStartPrompt);
   PresetBound(line, "--end", kImportEndPrompt);

@@ -10,7 +10,7 @@
 namespace kv {
 namespace {
 
-constexpr OptionSpec kOptions[] = {
+constexpr OptionInfo kOptions[] = {
     {"--add", "FILE", "追加するデータのファイル名 (--add \"\" で追加なし)"},
     {"--min-length", "N", "テキスト保存する数列の最小の長さ (3 - 20)"},
     {"--threads", "N", "探索に使うスレッド数 (1 - 1024、既定: 全てのハードウェアスレッド)"},
@@ -30,8 +30,8 @@ constexpr std::string_view kFiles =
     "_NOTAddData.txt          追加しなかったデータ";
 
 template <typename W>
-ProgramSpec Spec() {
-  return ProgramSpec{
+ProgramUsage Usage() {
+  return ProgramUsage{
       W::kBits == 64 ? "Kolvex" : "Kolvex32",
       W::kBits == 64
           ? "素数などの昇順の数表に新しい数を加え、等差数列を探して長さ毎のファイルに保存します。"
@@ -44,13 +44,13 @@ ProgramSpec Spec() {
 
 template <typename W>
 void RunSearchCommand(SearchState<W>& s, const std::vector<std::string>& arguments) {
-  const ProgramSpec spec = Spec<W>();
-  const CommandLine line = ParseCommandLine(spec, arguments);
+  const ProgramUsage usage = Usage<W>();
+  const CommandLine line = ParseCommandLine(usage, arguments);
   if (line.Has("--add")) {
     const std::string name = line.Value("--add");
     // The answer is one item: a comma would split it, and the question would be asked again.
     if (name.find(',') != std::string::npos) {
-      RejectCommandLine(spec, "--add のファイル名に , は使えません。");
+      RejectCommandLine(usage, "--add のファイル名に , は使えません。");
     }
     PresetAnswer(kAddFilePrompt, name);
   }
@@ -58,8 +58,8 @@ void RunSearchCommand(SearchState<W>& s, const std::vector<std::string>& argumen
     PresetAnswer(kMinLengthPrompt, line.Value("--min-length"));
   }
   // Checked after the answers are set, but before anything is read or written.
-  IntegerOption(spec, line, "--min-length", 3, 20, 0);
-  s.threadCount = static_cast<unsigned>(IntegerOption(spec, line, "--threads", 1, 1024, 0));
+  IntegerOption(usage, line, "--min-length", 3, 20, 0);
+  s.threadCount = static_cast<unsigned>(IntegerOption(usage, line, "--threads", 1, 1024, 0));
   s.prune = line.Has("--prune");
   if (line.Has("--no-wait")) PresetAnswer(kClosingPrompt, "");
   RunSearchProgram(s);
