@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "console/console.h"
+#include "platform/forwarding.h"
 #include "platform/platform.h"
 
 namespace kvtest {
@@ -26,9 +27,9 @@ using Files = std::map<std::string, std::string>;
 using ExitRequest = kv::RunEnd;
 
 // Console and process double; files go to the native platform (in the test's directory).
-class FakePlatform : public kv::Platform {
+class FakePlatform : public kv::ForwardingPlatform {
  public:
-  FakePlatform() = default;
+  FakePlatform() : ForwardingPlatform(kv::NativePlatform()) {}
 
   // Captured console bytes, and those written to the standard error.
   std::string output;
@@ -48,40 +49,11 @@ class FakePlatform : public kv::Platform {
   bool ReadLine(std::string& line) override;
   void MoveCursor(int column, int row) override;
 
-  std::unique_ptr<kv::FileHandle> OpenRead(const std::string& name) override {
-    return native().OpenRead(name);
-  }
-  std::unique_ptr<kv::FileHandle> Create(const std::string& name) override {
-    return native().Create(name);
-  }
-  std::unique_ptr<kv::FileHandle> OpenAppend(const std::string& name) override {
-    return native().OpenAppend(name);
-  }
-  bool Exists(const std::string& name) override { return native().Exists(name); }
-  bool Copy(const std::string& from, const std::string& to) override {
-    return native().Copy(from, to);
-  }
-  bool Rename(const std::string& from, const std::string& to) override {
-    return native().Rename(from, to);
-  }
-  bool Remove(const std::string& name) override { return native().Remove(name); }
-  bool ListFiles(const std::string& directory, std::vector<kv::FileEntry>& files) override {
-    return native().ListFiles(directory, files);
-  }
-  bool Truncate(const std::string& name, int64_t size) override {
-    return native().Truncate(name, size);
-  }
-
   uint32_t TickCount() override;
   void SetIdlePriority() override { idleRequested = true; }
   unsigned HardwareThreads() override { return threads; }
   [[noreturn]] void Exit(int code) override { throw ExitRequest{code}; }
   void WriteError(std::string_view bytes) override { errorOutput.append(bytes); }
-  int RunProgram(const std::string& program, const std::vector<std::string>& arguments,
-                 const std::string& directory, std::string_view in,
-                 const std::string& outputFile) override {
-    return native().RunProgram(program, arguments, directory, in, outputFile);
-  }
 
  protected:
   static kv::Platform& native() { return kv::NativePlatform(); }
