@@ -147,7 +147,10 @@ class Len3Walker {
     sieved_ = &sieved;
     const bool dense = ValueBitmap<W>::Suits(records_, n_);
     std::unique_ptr<ValueBitmap<W>> bitmap;
-    if (dense) bitmap = std::make_unique<ValueBitmap<W>>(records_, n_, &sieved);
+    if (dense) {
+      bitmap =
+          std::make_unique<ValueBitmap<W>>(records_, n_, &sieved, s_.prune ? s_.minSaveLength : 0);
+    }
     unsigned threads = s_.threadCount != 0 ? s_.threadCount : Os().HardwareThreads();
     if (threads == 0) threads = 1;
 

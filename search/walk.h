@@ -18,10 +18,12 @@
 #include <bit>
 #include <cstdint>
 #include <limits>
+#include <numeric>
 #include <vector>
 
 #include "search/phases.h"
 #include "search/state.h"
+#include "search/wordscan.h"
 
 namespace kv {
 
@@ -166,8 +168,10 @@ class ValueBitmap {
   }
 
   // With `beyond`, the fourth terms that fall above the largest value count as present unless
-  // the sieved list rules them out.
-  ValueBitmap(const TableRecord<W>* r, int32_t n, const SievedBitmap<W>* beyond = nullptr)
+  // the sieved list rules them out. With `prunedTerms` (the minimum length of a pruned search),
+  // the terms up to that length (the seventh at most) are mapped too.
+  ValueBitmap(const TableRecord<W>* r, int32_t n, const SievedBitmap<W>* beyond = nullptr,
+              int32_t prunedTerms = 0)
       : largest_(static_cast<uint64_t>(r[n].value)) {
     const size_t words = static_cast<size_t>(largest_ / 64) + 2;
     // The value bitmap reaches twice as far, all zero above the largest value, so that the
@@ -206,33 +210,87 @@ class ValueBitmap {
         const uint64_t mirrored = largest_ / 2 - at;
         oddMirror_[mirrored >> 6] |= uint64_t{1} << (mirrored & 63);
       }
-      // The fourth terms m + 4e of a line's progressions lie every second bit of the odd
-      // bitmap; split by the parity of their place they read 64 differences a word. Above the
-      // largest value (up to twice it) they are the values the sieved list leaves open.
-      std::vector<uint64_t> reach = oddBits_;
-      const uint64_t end = std::min<uint64_t>(2 * largest_, 128 * reach.size() - 1);
-      for (uint64_t x = largest_ + 2; x <= end; x += 2) {
+      // The further terms m + 2ke of a line's progressions lie every k-th bit of the odd
+      // bitmap; split by their place mod k they read 64 differences a word. Above the largest
+      // value they are the values the sieved list leaves open. The fourth and fifth terms reach
+      // twice the largest value; the terms that only a pruned search tests reach further, and
+      // are mapped only where no term can pass the largest value of the width.
+      const uint64_t reachBits = 128 * (oddWords - 1);
+      const uint64_t prunedBits = (kMaxStride + 1) * (largest_ / 4) + 256;
+      const bool further = prunedTerms >= 5 && prunedBits <= (uint64_t{1} << 31) &&
+                           prunedBits <= (uint64_t{std::numeric_limits<Value>::max()} - 1) / 2;
+      const uint64_t bitsMapped = further ? std::max(reachBits, prunedBits) : reachBits;
+      std::vector<uint64_t> reach(
+          std::max(oddBits_.size(), static_cast<size_t>(bitsMapped / 64) + 2), 0);
+      std::copy(oddBits_.begin(), oddBits_.end(), reach.begin());
+      for (uint64_t at = largest_ / 2 + 1; at < bitsMapped; ++at) {
+        const uint64_t x = 2 * at + 1;
+        // Beyond twice the largest value only for the pruned search's further terms.
         if (beyond != nullptr && beyond->RuledOut(static_cast<Value>(x))) continue;
-        const uint64_t at = x / 2;
         reach[at >> 6] |= uint64_t{1} << (at & 63);
       }
-      for (int parity = 0; parity < 2; ++parity) {
-        std::vector<uint64_t>& half = oddHalves_[parity];
-        half.assign(reach.size() / 2 + 2, 0);
-        for (size_t w = 0; w + 1 < reach.size(); w += 2) {
-          half[w / 2] = EvenBits(reach[w] >> parity) | (EvenBits(reach[w + 1] >> parity) << 32);
-        }
-      }
-      // The fifth terms m + 6e lie every third bit, split the same way by their place mod 3.
-      for (auto& third : oddThirds_) third.assign(reach.size() / 3 + 3, 0);
-      for (size_t w = 0; w < reach.size(); ++w) {
-        for (uint64_t bits = reach[w]; bits != 0; bits &= bits - 1) {
-          const uint64_t at = 64 * w + static_cast<uint64_t>(std::countr_zero(bits));
-          const uint64_t j = at / 3;
-          oddThirds_[at % 3][j >> 6] |= uint64_t{1} << (j & 63);
-        }
+      furthest_ = further ? kMaxStride : 3;
+      for (uint64_t stride = 2; stride <= furthest_; ++stride)
+        strided_[stride] = Split(reach, stride);
+      if (further) {
+        prunedTerms_ = std::min<int32_t>(prunedTerms, kMaxStride + 2);
+        MapWheel(reach, bitsMapped);
       }
     }
+  }
+
+  // A pruned search's progressions of odd numbers with all of their first k terms in the table
+  // or open above it: the difference of each is a multiple of every odd prime p <= k, unless a
+  // term is one of those values that are multiples of p (else one of p consecutive terms would
+  // be one). Where such values are few (p itself, those left open below the sieved list's
+  // range), p joins the wheel: the scan reads only the differences that are multiples of the
+  // wheel, and tests the few that give a term one of these exceptions one by one.
+  // `reach` holds the values in the table or open above it, mapped through bit bitsMapped.
+  void MapWheel(std::vector<uint64_t>& reach, uint64_t bitsMapped) {
+    wheel_ = 1;
+    // A line's progressions have their k-th term at (k - 1) L / 2 at most, L the largest value.
+    const uint64_t furthestTerm =
+        std::min(static_cast<uint64_t>(prunedTerms_ - 1) * largest_ / 2 + 2, 2 * bitsMapped - 1);
+    constexpr size_t kMostExceptions = 64;
+    for (const uint64_t p : {uint64_t{3}, uint64_t{5}, uint64_t{7}}) {
+      if (p > static_cast<uint64_t>(prunedTerms_)) break;
+      std::vector<uint64_t> found;
+      for (uint64_t x = p; x <= furthestTerm && found.size() <= kMostExceptions; x += 2 * p) {
+        if (ReachBit(reach, x / 2)) found.push_back(x);
+      }
+      if (found.size() > kMostExceptions) continue;
+      wheel_ *= p;
+      wheelExceptions_.insert(wheelExceptions_.end(), found.begin(), found.end());
+    }
+    if (wheel_ == 1) return;
+    std::sort(wheelExceptions_.begin(), wheelExceptions_.end());
+    wheelExceptions_.erase(std::unique(wheelExceptions_.begin(), wheelExceptions_.end()),
+                           wheelExceptions_.end());
+    wheelMaps_.resize(static_cast<size_t>(prunedTerms_ - 1));
+    wheelMaps_[0] = Split(oddBits_, wheel_);
+    wheelMaps_[1] = Split(oddMirror_, wheel_);
+    for (size_t k = 2; k < wheelMaps_.size(); ++k) wheelMaps_[k] = Split(reach, k * wheel_);
+    reach_ = std::move(reach);
+  }
+
+  static bool ReachBit(const std::vector<uint64_t>& reach, uint64_t at) {
+    return ((reach[at >> 6] >> (at & 63)) & 1) != 0;
+  }
+
+  // The bits of `bits` split by their place mod `stride`: bit at goes to bit at / stride of
+  // class at % stride.
+  static std::vector<std::vector<uint64_t>> Split(const std::vector<uint64_t>& bits,
+                                                  uint64_t stride) {
+    std::vector<std::vector<uint64_t>> classes(stride,
+                                               std::vector<uint64_t>(bits.size() / stride + 3, 0));
+    for (size_t w = 0; w < bits.size(); ++w) {
+      for (uint64_t word = bits[w]; word != 0; word &= word - 1) {
+        const uint64_t at = 64 * w + static_cast<uint64_t>(std::countr_zero(word));
+        const uint64_t j = at / stride;
+        classes[at % stride][j >> 6] |= uint64_t{1} << (j & 63);
+      }
+    }
+    return classes;
   }
 
   // Bits 0, 2, 4, ..., 62 of x packed into the low 32 bits.
@@ -246,27 +304,32 @@ class ValueBitmap {
     return x;
   }
 
-  // Reads 64 bits at a time from bit `at` of a bitmap onward.
-  class Stream {
-   public:
-    Stream(const std::vector<uint64_t>& words, uint64_t at)
-        : p_(words.data() + (at >> 6)), shift_(static_cast<unsigned>(at & 63)) {}
-    // Bits at + 64 k to at + 64 k + 63.
-    uint64_t At(size_t k) const {
-      // Shifting the upper word in two steps keeps a shift of 0 defined.
-      return (p_[k] >> shift_) | ((p_[k + 1] << 1) << (63 - shift_));
-    }
-
-   private:
-    const uint64_t* p_;
-    unsigned shift_;
-  };
-  Stream OddStream(uint64_t at) const { return Stream(oddBits_, at); }
-  Stream OddMirrorStream(uint64_t at) const { return Stream(oddMirror_, at); }
-  // The odd bits at + 2 j, j = 0, 1, 2, ...: 64 of them per word.
-  Stream OddEverySecondStream(uint64_t at) const { return Stream(oddHalves_[at & 1], at >> 1); }
-  // The odd bits at + 3 j, j = 0, 1, 2, ...
-  Stream OddEveryThirdStream(uint64_t at) const { return Stream(oddThirds_[at % 3], at / 3); }
+  // The odd bits (of the mirror image) from bit `at` onward.
+  WordStream OddStream(uint64_t at) const { return WordStream(oddBits_, at); }
+  WordStream OddMirrorStream(uint64_t at) const { return WordStream(oddMirror_, at); }
+  // The odd bits at + k j, j = 0, 1, 2, ..., of the values in the table or left open above it:
+  // 64 of them per word, for 2 <= k <= FurthestStride().
+  WordStream OddStridedStream(uint64_t stride, uint64_t at) const {
+    return WordStream(strided_[stride][at % stride], at / stride);
+  }
+  // The largest stride mapped: 3, or kMaxStride where the further terms fit the width.
+  uint64_t FurthestStride() const { return furthest_; }
+  static constexpr uint64_t kMaxStride = 5;
+  // The number of terms that a pruned search tests in the scan (5 to kMaxStride + 2), or 0.
+  int32_t PrunedTerms() const { return prunedTerms_; }
+  // The wheel of MapWheel (1 when there is none), and its streams: map 0 holds the odd bits at
+  // + wheel j, map 1 those of the mirror image, map k >= 2 those of term k + 2 at + k wheel j.
+  uint64_t Wheel() const { return wheel_; }
+  // The odd values in the table or open above it that are multiples of a prime of the wheel,
+  // ascending.
+  const std::vector<uint64_t>& WheelExceptions() const { return wheelExceptions_; }
+  // Whether the odd value at bit `at` of the odd bitmap is in the table or open above it, for a
+  // bitmap with a wheel.
+  bool Reaches(uint64_t at) const { return ReachBit(reach_, at); }
+  WordStream WheelStream(size_t map, uint64_t at) const {
+    const uint64_t stride = (map < 2 ? 1 : map) * wheel_;
+    return WordStream(wheelMaps_[map][at % stride], at / stride);
+  }
 
   // Whether every value is odd but for a 2; the odd bitmaps hold odd value x at bit x / 2.
   bool OddOnly() const { return oddOnly_; }
@@ -314,8 +377,13 @@ class ValueBitmap {
   bool oddOnly_ = false;
   std::vector<uint64_t> oddBits_;
   std::vector<uint64_t> oddMirror_;
-  std::vector<uint64_t> oddHalves_[2];
-  std::vector<uint64_t> oddThirds_[3];
+  uint64_t furthest_ = 0;
+  std::vector<std::vector<uint64_t>> strided_[kMaxStride + 1];
+  int32_t prunedTerms_ = 0;
+  uint64_t wheel_ = 1;
+  std::vector<std::vector<std::vector<uint64_t>>> wheelMaps_;
+  std::vector<uint64_t> wheelExceptions_;
+  std::vector<uint64_t> reach_;
 };
 
 // The dense engine for one line. `handOff(d)` receives the differences in increasing order;
@@ -427,6 +495,20 @@ class DenseWalker {
       ScanEven<3>(up, down, first, last, handOff);
       return;
     }
+    // A bitmap made for a pruned search (over a table of odd numbers, with `onlyLonger` set)
+    // keeps only the progressions whose terms up to the minimum length (the seventh at most)
+    // lie in the table or are left open above it by the sieved list.
+    static_assert(ValueBitmap<W>::kMaxStride == 5);
+    switch (bitmap_.PrunedTerms()) {
+      case 5:
+        return ScanPruned<5>(m, first, last, handOff);
+      case 6:
+        return ScanPruned<6>(m, first, last, handOff);
+      case 7:
+        return ScanPruned<7>(m, first, last, handOff);
+      default:
+        break;
+    }
     // Up to this difference the fourth term lies in the table.
     const uint64_t insideLimit = (bitmap_.Largest() - static_cast<uint64_t>(m)) / 4;
     if (onlyLongerThanFour_ && first <= insideLimit) {
@@ -438,32 +520,100 @@ class DenseWalker {
     ScanEven<4>(up, down, first, last, handOff);
   }
 
+  // The pruned scan of the differences 2e, e in [first, last]: with a wheel, the multiples of
+  // the wheel from its maps, in order with the few other e that give a term one of the wheel's
+  // exceptions.
+  template <int kTerms, typename HandOff>
+  void ScanPruned(Value m, uint64_t first, uint64_t last, HandOff& handOff) const {
+    const uint64_t up = static_cast<uint64_t>(m) / 2;
+    const uint64_t down = bitmap_.Largest() / 2 - up;
+    const uint64_t wheel = bitmap_.Wheel();
+    const auto mid = static_cast<uint64_t>(m);
+    // A middle term that is a multiple of a prime of the wheel may be an exception itself.
+    if (wheel == 1 || std::gcd(mid, wheel) != 1) {
+      return ScanEven<kTerms>(up, down, first, last, handOff);
+    }
+
+    // Term k of the progression, k = 1 or 3 .. kTerms, is b for e = (m - b) / 2 or
+    // e = (b - m) / (2 (k - 2)).
+    std::vector<uint64_t> others;
+    for (const uint64_t b : bitmap_.WheelExceptions()) {
+      if (b < mid) {
+        others.push_back((mid - b) / 2);
+        continue;
+      }
+      for (uint64_t k = 1; k <= static_cast<uint64_t>(kTerms) - 2; ++k) {
+        if ((b - mid) % (2 * k) == 0) others.push_back((b - mid) / (2 * k));
+      }
+    }
+    std::sort(others.begin(), others.end());
+    others.erase(std::unique(others.begin(), others.end()), others.end());
+    std::erase_if(others, [&](uint64_t e) {
+      if (e < first || e > last || e % wheel == 0 || !bitmap_.Reaches(up - e)) return true;
+      for (uint64_t k = 1; k <= static_cast<uint64_t>(kTerms) - 2; ++k) {
+        if (!bitmap_.Reaches(up + k * e)) return true;
+      }
+      return false;
+    });
+    size_t next = 0;
+    auto handOffUpTo = [&](uint64_t e) {
+      for (; next < others.size() && others[next] < e; ++next) {
+        handOff(static_cast<Value>(2 * others[next]));
+      }
+    };
+    const uint64_t from = (first + wheel - 1) / wheel;
+    const uint64_t to = last / wheel;
+    if (from <= to) {
+      constexpr size_t kStreams = kTerms - 1;  // terms 1 and 3 .. kTerms
+      WordStream streams[kStreams];
+      streams[0] = bitmap_.WheelStream(0, up + wheel * from);
+      streams[1] = bitmap_.WheelStream(1, down + wheel * from);
+      for (size_t k = 2; k < kStreams; ++k) {
+        streams[k] = bitmap_.WheelStream(k, up + k * wheel * from);
+      }
+      ScanStreams<kStreams>(streams, to - from, [&](uint64_t j) {
+        const uint64_t e = wheel * (from + j);
+        handOffUpTo(e);
+        handOff(static_cast<Value>(2 * e));
+      });
+    }
+    handOffUpTo(~uint64_t{0});
+  }
+
   // Hands off 2e for every e in [first, last] with m + 2e and m - 2e in the table and, up to the
-  // k-th of kTerms terms, m + 2(k - 1)e in the table or, above it, not ruled out by the sieved
-  // list. The words of a block are combined in one plain loop that the compiler turns into
-  // vector instructions, then their bits are taken in order.
+  // k-th of kTerms terms, m + 2(k - 2)e in the table or, above it, not ruled out by the sieved
+  // list.
   template <int kTerms, typename HandOff>
   void ScanEven(uint64_t up, uint64_t down, uint64_t first, uint64_t last, HandOff& handOff) const {
-    const auto upper = bitmap_.OddStream(up + first);
-    const auto lower = bitmap_.OddMirrorStream(down + first);
-    const auto fourth = bitmap_.OddEverySecondStream(up + 2 * first);
-    const auto fifth = bitmap_.OddEveryThirdStream(up + 3 * first);
-    constexpr uint64_t kBlock = 32;
+    constexpr size_t kStrides = kTerms > 3 ? kTerms - 3 : 0;  // terms 4 .. kTerms
+    WordStream streams[2 + kStrides];
+    streams[0] = bitmap_.OddStream(up + first);
+    streams[1] = bitmap_.OddMirrorStream(down + first);
+    for (size_t k = 0; k < kStrides; ++k) {
+      const uint64_t stride = k + 2;
+      streams[2 + k] = bitmap_.OddStridedStream(stride, up + stride * first);
+    }
+    ScanStreams<2 + kStrides>(streams, last - first,
+                              [&](uint64_t j) { handOff(static_cast<Value>(2 * (first + j))); });
+  }
+
+  // Calls found(j) for every j in [0, span], in order, whose bit is set in all the streams. The
+  // words of a block are combined by the vector loop, then the bits of the few words that hold
+  // any are taken in order.
+  template <size_t kStreams, typename Found>
+  static void ScanStreams(const WordStream* streams, uint64_t span, Found&& found) {
+    static_assert(kStreams <= kMaxCombinedStreams);
+    const CombineWords combine = WordCombiner(kStreams);
+    constexpr uint64_t kBlock = 64;
     uint64_t hits[kBlock];
-    const uint64_t words = (last - first) / 64 + 1;
+    const uint64_t words = span / 64 + 1;
     for (uint64_t block = 0; block < words; block += kBlock) {
       const uint64_t count = std::min(kBlock, words - block);
+      if (combine(streams, block, count, hits) == 0) continue;
+      if (block + count == words) hits[count - 1] &= (uint64_t{2} << (span & 63)) - 1;
       for (uint64_t j = 0; j < count; ++j) {
-        uint64_t h = upper.At(block + j) & lower.At(block + j);
-        if constexpr (kTerms >= 4) h &= fourth.At(block + j);
-        if constexpr (kTerms >= 5) h &= fifth.At(block + j);
-        hits[j] = h;
-      }
-      if (block + count == words) hits[count - 1] &= (uint64_t{2} << ((last - first) & 63)) - 1;
-      for (uint64_t j = 0; j < count; ++j) {
-        const uint64_t base = first + 64 * (block + j);
         for (uint64_t h = hits[j]; h != 0; h &= h - 1) {
-          handOff(static_cast<Value>(2 * (base + static_cast<uint64_t>(std::countr_zero(h)))));
+          found(64 * (block + j) + static_cast<uint64_t>(std::countr_zero(h)));
         }
       }
     }

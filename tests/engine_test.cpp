@@ -116,7 +116,23 @@ TEST(Engines, DensePrimesGrownOverRuns) {
         round == 1 ? SievedAbove(table.back() + 1, 30000, primes) : std::vector<uint64_t>{};
     ExpectSameAsReference<Width64>(batches, 4 + round, sieved, 400);
     ExpectSameAsReference<Width32>(batches, 3, sieved, 0);
-    if (round == 1) ExpectSameAsReference<Width32>(batches, 6, sieved, 0, true);
+    if (round == 1) {
+      ExpectSameAsReference<Width32>(batches, 6, sieved, 0, true);
+      ExpectSameAsReference<Width64>(batches, 9, sieved, 0, true);
+      // A list of primes far enough above the whole table that no term of the first seven of a
+      // progression is left open for want of it.
+      const auto wide = SievedAbove(table.back() + 1, 4 * table.back(),
+                                    kvtest::PrimesBelow(4 * table.back() + 1));
+      for (int32_t minSave : {5, 7, 11}) {
+        ExpectSameAsReference<Width64>(batches, minSave, wide, 0, true);
+      }
+      ExpectSameAsReference<Width32>(batches, 6, wide, 0, true);
+      // A few odd multiples of 3, 5 and 7 in the table, as middle terms too.
+      std::vector<uint64_t> mixed = table;
+      mixed.insert(mixed.end(), {9, 15, 21, 25, 27, 35, 45, 49, 63});
+      std::sort(mixed.begin(), mixed.end());
+      ExpectSameAsReference<Width64>(Batches(mixed, 3, rng), 7, wide, 0, true);
+    }
   }
 }
 
