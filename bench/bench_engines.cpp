@@ -11,8 +11,9 @@
 //                                              bound, storing only what can reach 10 terms
 //   build/bench/bench_engines 10000000 fast 1.5 plain next
 //                                              then a second run that adds the primes of the
-//                                              list's range (the continuation search re-examines
-//                                              the store of the first)
+//                                              list's range, with the list of the range above
+//                                              (the continuation search re-examines the store of
+//                                              the first)
 //   build/bench/bench_engines files DIR 10000000 [3]
 //                                              writes the input files of such a run into DIR
 //                                              (primes.txt and _SievedListData.dat), for runs of
@@ -21,6 +22,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -32,12 +34,14 @@
 
 namespace {
 
-// The list reaches listEnd, a multiple (in halves) of the bound.
-kvtest::Files InputFiles(uint64_t bound, uint64_t listEnd) {
+// The primes from `from` to below the bound, and the sieved list of the primes above the bound
+// up to listEnd.
+kvtest::Files InputFiles(uint64_t bound, uint64_t listEnd, uint64_t from = 0) {
   const auto primes = kvtest::PrimesBelow(listEnd + 1);
   std::string numbers;
   std::string sieved = kvtest::LE<uint64_t>(bound + 1) + kvtest::LE<uint64_t>(listEnd);
   for (uint64_t p : primes) {
+    if (p < from) continue;
     if (p < bound) {
       numbers += std::to_string(p) + "\r\n";
     } else {
@@ -59,6 +63,7 @@ long PeakResidentKb() {
 
 struct Timed {
   double seconds;
+  double processorSeconds;
   long peakKb;
   kvtest::Files files;
   std::map<std::string, uintmax_t> sizes;
@@ -96,10 +101,12 @@ Timed RunOnce(const kvtest::Files& input, bool reference, unsigned threads, bool
   std::ofstream("/proc/self/clear_refs") << "5";
   auto program = [&] {
     const uint32_t start = kv::NativePlatform().TickCount();
+    const std::clock_t processorStart = std::clock();
     try {
       kv::RunSearchProgram(state);
     } catch (const kvtest::ExitRequest&) {
       timed.seconds = static_cast<double>(kv::NativePlatform().TickCount() - start) / 1000.0;
+      timed.processorSeconds = static_cast<double>(std::clock() - processorStart) / CLOCKS_PER_SEC;
       timed.peakKb = PeakResidentKb();
       throw;
     }
@@ -191,19 +198,23 @@ int main(int argc, char** argv) {
     const auto input = InputFiles(bound, listEnd);
     fast = RunOnce(input, false, 0, false, prune, &dir);
   }
-  std::printf("  fast engine, %u threads:  %8.2f s   (peak resident size %ld kB)\n%s", cores,
-              fast.seconds, fast.peakKb, fast.phases.c_str());
+  std::printf(
+      "  fast engine, %u threads:  %8.2f s, %.2f processor s   (peak resident size %ld kB)\n%s",
+      cores, fast.seconds, fast.processorSeconds, fast.peakKb, fast.phases.c_str());
   for (const auto& [name, size] : fast.sizes) {
     std::printf("  %-24s %12ju bytes\n", name.c_str(), size);
   }
   if (next) {
-    std::string numbers;
-    for (uint64_t p : kvtest::PrimesBelow(listEnd + 1)) {
-      if (p >= bound) numbers += std::to_string(p) + "\r\n";
-    }
-    const Timed second = RunOnce({{"primes.txt", numbers}}, false, 0, false, prune, &dir);
-    std::printf("second run, adding the primes up to %llu: %8.2f s\n%s",
-                static_cast<unsigned long long>(listEnd), second.seconds, second.phases.c_str());
+    // The next run adds the primes of the list's range, with the list of the range above, as
+    // far again by the same factor.
+    const auto nextEnd = static_cast<uint64_t>(static_cast<double>(listEnd) * factor);
+    const Timed second =
+        RunOnce(InputFiles(listEnd + 1, nextEnd, bound), false, 0, false, prune, &dir);
+    std::printf(
+        "second run, adding the primes up to %llu (sieved list to %llu): %8.2f s, %.2f processor "
+        "s   (peak resident size %ld kB)\n%s",
+        static_cast<unsigned long long>(listEnd), static_cast<unsigned long long>(nextEnd),
+        second.seconds, second.processorSeconds, second.peakKb, second.phases.c_str());
     for (const auto& [name, size] : second.sizes) {
       std::printf("  %-24s %12ju bytes\n", name.c_str(), size);
     }
