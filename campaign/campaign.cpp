@@ -21,6 +21,7 @@
 #include "platform/forwarding.h"
 #include "platform/platform.h"
 #include "search/phases.h"
+#include "search/records.h"
 
 namespace kv {
 
@@ -122,19 +123,20 @@ class PlatformScope {
   Platform* previous_;
 };
 
-// The first `count` values of a binary file of W::Value, as far as it holds them.
+// The first `count` values of a binary file of W::Value, each at the start of an item of
+// `stride` bytes, as far as it holds them.
 template <typename W>
-std::vector<uint64_t> LeadingValues(const std::string& name, size_t stride, size_t count) {
+std::vector<uint64_t> LeadingValues(const std::string& name, int64_t stride, int64_t count) {
   std::vector<uint64_t> values;
   auto file = Os().OpenRead(name);
   if (!file) return values;
-  std::string bytes(stride * count, '\0');
-  const int64_t got = file->Read(bytes.data(), static_cast<int64_t>(bytes.size()));
-  file->Close();
-  for (size_t i = 0; got > 0 && (i + 1) * stride <= static_cast<size_t>(got); ++i) {
-    values.push_back(LoadLE<typename W::Value>(
-        reinterpret_cast<const unsigned char*>(bytes.data()) + i * stride));
+  const int64_t items = std::clamp<int64_t>(file->Size() / stride, 0, count);
+  if (!ReadItems(*file, items, stride, [&values](const unsigned char* p, int64_t) {
+        values.push_back(LoadLE<typename W::Value>(p));
+      })) {
+    values.clear();
   }
+  file->Close();
   return values;
 }
 
@@ -142,7 +144,6 @@ template <typename W>
 class Campaign {
  public:
   using Value = typename W::Value;
-  static constexpr size_t kRecord = sizeof(Value) + 8;
 
   explicit Campaign(const CampaignPlan& plan)
       : plan_(plan), base_(Os()), inner_(base_, [this](double p) { ShowProgress(p); }) {}
@@ -263,7 +264,7 @@ class Campaign {
 
   // The table's largest value (0 without a table).
   uint64_t Largest() const {
-    const auto header = LeadingValues<W>(W::kTableFile, kRecord, 1);
+    const auto header = LeadingValues<W>(W::kTableFile, kRecordBytes<W>, 1);
     return header.empty() ? 0 : header[0];
   }
 
@@ -280,37 +281,37 @@ class Campaign {
     if (Os().Exists(W::kHalfFile) || Os().Exists(kExaminedStoreFile) || Os().Exists(kJournalFile)) {
       return true;
     }
-    std::string table;
     if (!Os().Exists(W::kTableFile)) return false;
-    if (!ReadWholeFile(W::kTableFile, table)) return true;
-    const size_t records = table.size() / kRecord;
-    if (records < 2) return false;
-    const auto* p = reinterpret_cast<const unsigned char*>(table.data());
-    const int32_t n = LoadLE<int32_t>(p + sizeof(Value));
-    for (size_t i = 1; i < records; ++i) {
-      const int32_t lower = LoadLE<int32_t>(p + i * kRecord + sizeof(Value));
-      const int32_t upper = LoadLE<int32_t>(p + i * kRecord + sizeof(Value) + 4);
-      if (lower != 0 && upper != n + 1) return true;
-    }
-    return false;
+    auto file = Os().OpenRead(W::kTableFile);
+    const int64_t size = file ? file->Size() : -1;
+    int32_t n = 0;
+    bool waiting = false;
+    const bool read = size >= 0 && ReadItems(*file, size / kRecordBytes<W>, kRecordBytes<W>,
+                                             [&](const unsigned char* p, int64_t i) {
+                                               const TableRecord<W> r = DecodeRecord<W>(p);
+                                               if (i == 0) n = r.lowerCursor;
+                                               waiting = waiting || (i > 0 && r.lowerCursor != 0 &&
+                                                                     r.upperCursor != n + 1);
+                                             });
+    if (file) file->Close();
+    return !read || waiting;
   }
 
   // The size and the count of result lines of every result file.
   void SnapshotResults() {
     for (int length = 3; length <= 64; ++length) {
-      const std::string name = "_L" + std::to_string(length) + "_ResultData.txt";
+      const std::string name = ResultFileName(static_cast<uint64_t>(length));
       auto file = Os().OpenRead(name);
       if (!file) continue;
       auto& [size, lines] = sizes_[length];
       const int64_t now = file->Size();
       // Only what was appended since the last look is read.
-      if (now > size && file->SeekTo(size)) {
+      if (now > size) {
         std::string tail(static_cast<size_t>(now - size), '\0');
-        const int64_t got = file->Read(tail.data(), now - size);
-        if (got > 0) {
-          const auto feeds = std::count(tail.begin(), tail.begin() + got, '\n');
-          lines += feeds - (size == 0 ? 1 : 0);  // the header line of a new file
-          size += got;
+        if (ReadExactlyAt(*file, size, tail.data(), now - size)) {
+          // The header line of a new file is no result line.
+          lines += std::count(tail.begin(), tail.end(), '\n') - (size == 0 ? 1 : 0);
+          size = now;
         }
       }
       file->Close();

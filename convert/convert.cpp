@@ -1,69 +1,35 @@
 // kvconvert's dialogue and conversions between the 64-bit and the 32-bit table records.
 #include "convert/convert.h"
 
-#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "console/console.h"
 #include "platform/fileutil.h"
 #include "platform/platform.h"
-#include "search/width.h"
+#include "search/records.h"
 
 namespace kv {
 namespace {
 
-// The output is built and appended this many records at a time, so that its buffer stays small
-// whatever the size of the table.
-constexpr int64_t kChunkRecords = 100000;
-
-// A record is the value followed by the two signed 32-bit cursors.
+// The table files of a width, in the order they are converted; a file of one width goes to the
+// file at the same place of the other.
 template <typename W>
-constexpr size_t kRecordSize = sizeof(typename W::Value) + 8;
-
-struct FilePair {
-  const char* normal;
-  const char* narrow;
-};
-constexpr FilePair kPairs[] = {
-    {"_APData.dat", "_APData32.dat"},
-    {"__OLD___APData.dat", "__OLD___APData32.dat"},
-    {"_HalfData.dat", "_HalfData32.dat"},
-};
-
-[[noreturn]] void WriteFailed(const std::string& temp, const std::string& destination) {
-  const FileError reason = LastFileError();
-  Os().Remove(temp);
-  NoteFileError(reason);
-  PrintLine("書き込みエラー発生。やり直してください。");
-  PrintFileError(destination);
-  EndRun(kFailed);
-}
-
-// Appends one chunk to the work file; the last one is also forced to disk before the rename.
-bool AppendChunk(const std::string& temp, const std::string& chunk, bool last) {
-  auto file = Os().OpenAppend(temp);
-  if (!file) return false;
-  bool ok = file->SeekEnd();
-  ok = ok && file->Write(chunk.data(), static_cast<int64_t>(chunk.size()));
-  if (last) ok = ok && file->Sync();
-  return file->Close() && ok;
-}
+constexpr std::array<const char*, 3> kTableFiles = {W::kTableFile, W::kOldTableFile, W::kHalfFile};
 
 // Returns 0 when converted, 1 when the source is missing or holds no whole record.
 template <typename From, typename To>
 int16_t ConvertFile(const std::string& source, const std::string& destination) {
-  constexpr size_t kIn = kRecordSize<From>;
-  constexpr size_t kOut = kRecordSize<To>;
-  using InValue = typename From::Value;
   using OutValue = typename To::Value;
 
   auto file = Os().OpenRead(source);
   if (!file) return 1;
   const int64_t size = file->Size();
-  const int64_t bytes = size < 0 ? 0 : size - size % static_cast<int64_t>(kIn);
-  std::string data(static_cast<size_t>(std::max<int64_t>(bytes, 0)), '\0');
-  const bool read = size >= 0 && ReadExactly(*file, data.data(), bytes);
+  const int64_t records = size < 0 ? 0 : size / kRecordBytes<From>;
+  std::vector<TableRecord<From>> in(static_cast<size_t>(records));
+  const bool read = size >= 0 && ReadRecordsAt(*file, 0, records, in.data());
   file->Close();
   if (!read) {
     // A partly read table would be converted into a shorter, valid-looking one.
@@ -71,15 +37,13 @@ int16_t ConvertFile(const std::string& source, const std::string& destination) {
     PrintFileError(source);
     EndRun(kFailed);
   }
-  if (bytes == 0) return 1;
-  const auto records = bytes / static_cast<int64_t>(kIn);
-  const auto* in = reinterpret_cast<const unsigned char*>(data.data());
+  if (records == 0) return 1;
 
-  if constexpr (sizeof(OutValue) < sizeof(InValue)) {
+  if constexpr (sizeof(OutValue) < sizeof(typename From::Value)) {
     // Every value, not only the header's: a header that lags behind its records would
     // otherwise let larger values wrap silently.
-    for (int64_t r = 0; r < records; ++r) {
-      if (LoadLE<InValue>(in + static_cast<size_t>(r) * kIn) > To::kLimit) {
+    for (const TableRecord<From>& r : in) {
+      if (r.value > To::kLimit) {
         PrintLine("データが大きすぎます。32bit版への以降は出来ませんでした。");
         EndRun(kFailed);
       }
@@ -88,22 +52,17 @@ int16_t ConvertFile(const std::string& source, const std::string& destination) {
 
   // The destination is replaced only once its new content is complete on disk. The work file
   // is named like the search program's ("_APData.dat" is written through "__TEMP___APData.dat").
-  const std::string temp = "__TEMP___" + destination.substr(1);
-  Os().Remove(temp);
-  std::string chunk;
-  for (int64_t first = 0; first < records; first += kChunkRecords) {
-    const int64_t count = std::min(kChunkRecords, records - first);
-    chunk.assign(static_cast<size_t>(count) * kOut, '\0');
-    auto* out = reinterpret_cast<unsigned char*>(chunk.data());
-    for (int64_t i = 0; i < count; ++i) {
-      const unsigned char* rec = in + static_cast<size_t>(first + i) * kIn;
-      unsigned char* dst = out + static_cast<size_t>(i) * kOut;
-      StoreLE(dst, static_cast<OutValue>(LoadLE<InValue>(rec)));
-      std::copy(rec + sizeof(InValue), rec + kIn, dst + sizeof(OutValue));
-    }
-    if (!AppendChunk(temp, chunk, first + count == records)) WriteFailed(temp, destination);
+  ReplacementFile out(destination, "__TEMP___" + destination.substr(1));
+  const bool written =
+      WriteItems(out, records, kRecordBytes<To>, [&in](unsigned char* p, int64_t i) {
+        const TableRecord<From>& r = in[static_cast<size_t>(i)];
+        EncodeRecord<To>(p, {static_cast<OutValue>(r.value), r.lowerCursor, r.upperCursor});
+      });
+  if (!written || !out.Commit()) {
+    PrintLine("書き込みエラー発生。やり直してください。");
+    PrintFileError(destination);
+    EndRun(kFailed);
   }
-  if (!Os().Rename(temp, destination)) WriteFailed(temp, destination);
   return 0;
 }
 
@@ -111,9 +70,9 @@ int16_t ConvertFile(const std::string& source, const std::string& destination) {
 template <typename From, typename To>
 bool ConvertAll() {
   bool converted = false;
-  for (const FilePair& pair : kPairs) {
-    const std::string source = sizeof(typename From::Value) == 8 ? pair.normal : pair.narrow;
-    const std::string destination = sizeof(typename To::Value) == 8 ? pair.normal : pair.narrow;
+  for (size_t i = 0; i < kTableFiles<From>.size(); ++i) {
+    const std::string source = kTableFiles<From>[i];
+    const std::string destination = kTableFiles<To>[i];
     if (ConvertFile<From, To>(source, destination) == 1) {
       PrintLine(source + " " + "は見付かりませんでした。スキップします。");
     } else {

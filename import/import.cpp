@@ -25,21 +25,6 @@ constexpr std::string_view kAskEnd = kImportEndPrompt;
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-// Reads everything from an open file; false when the read fails or stops short.
-bool ReadAll(FileHandle& file, std::string& content) {
-  content.clear();
-  const int64_t size = file.Size();
-  if (size < 0) return false;
-  content.resize(static_cast<size_t>(size));
-  int64_t done = 0;
-  while (done < size) {
-    const int64_t got = file.Read(content.data() + done, size - done);
-    if (got <= 0) return false;
-    done += got;
-  }
-  return true;
-}
-
 // A typed range bound. A plain decimal answer is taken digit by digit, so that answers above
 // 2^53 stay exact (the double of the input statement would round them and the stored range
 // could claim values that were never sieved); other forms (&H, &O) keep the usual conversion.
@@ -98,21 +83,20 @@ class Importer {
       PrintLine("データを取得できませんでした。新規作成します。");
       return false;
     }
-    std::string bytes;
-    const bool read = ReadAll(*file, bytes);
-    file->Close();
-    // Going on with an empty list would overwrite the file that could not be read.
-    if (!read) ReadFailedStop();
-    constexpr size_t kWidth = sizeof(Value);
-    const auto entries = static_cast<int64_t>(bytes.size() / kWidth);
+    constexpr int64_t kWidth = sizeof(Value);
+    const int64_t size = file->Size();
+    const int64_t entries = size < 0 ? 0 : size / kWidth;
     // A file shorter than the two range entries is no list the search program could use: the
     // first appended number would land in the range slot.
     count_ = entries < 2 ? 0 : entries;
     Reserve(count_ + kGrowStep);
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-    for (int64_t i = 0; i < count_; ++i) {
-      Entry(i) = LoadLE<Value>(p + static_cast<size_t>(i) * kWidth);
-    }
+    const bool read =
+        size >= 0 && ReadItems(*file, count_, kWidth, [this](const unsigned char* p, int64_t i) {
+          Entry(i) = LoadLE<Value>(p);
+        });
+    file->Close();
+    // Going on with an empty list would overwrite the file that could not be read.
+    if (!read) ReadFailedStop();
     spareSlots_ = kGrowStep;
     PrintLine("既存データを読み込みました。 データ範囲= " + IntegerToText(Entry(0)) + " - " +
               IntegerToText(Entry(1)));
@@ -161,7 +145,7 @@ class Importer {
     AskBound(kAskEnd, requestedEnd_);
 
     std::string text;
-    const bool read = ReadAll(*file, text);
+    const bool read = ReadWholeFile(*file, text);
     file->Close();
     if (!read) {
       PrintLine("ファイルの読み込みに失敗しました。保存せず終了します。");

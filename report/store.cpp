@@ -85,9 +85,7 @@ ReadStatus SummarizeStore(const std::string& directory, const TableView& table, 
   if (size < 0) return ReadStatus::kFailed;
   std::vector<unsigned char> bytes(
       static_cast<size_t>(std::clamp<int64_t>(size, 4, kBatchEntries * 4)));
-  if (size >= 4 && (!file->SeekTo(0) || file->Read(bytes.data(), 4) != 4)) {
-    return ReadStatus::kFailed;
-  }
+  if (size >= 4 && !ReadExactlyAt(*file, 0, bytes.data(), 4)) return ReadStatus::kFailed;
   summary.ungrouped = size >= 4 && LoadLE<int32_t>(bytes.data()) > -20;
   const int64_t entryBytes = summary.ungrouped ? 16 : 4;
   const int64_t start = summary.ungrouped ? 0 : kHeaderBytes;
@@ -99,8 +97,7 @@ ReadStatus SummarizeStore(const std::string& directory, const TableView& table, 
   for (int64_t done = 0; done < entries;) {
     const int64_t count = std::min(kBatchEntries * 4 / entryBytes, entries - done);
     const int64_t byteCount = count * entryBytes;
-    if (!file->SeekTo(start + done * entryBytes) ||
-        file->Read(bytes.data(), byteCount) != byteCount) {
+    if (!ReadExactlyAt(*file, start + done * entryBytes, bytes.data(), byteCount)) {
       return ReadStatus::kFailed;
     }
     batch.resize(static_cast<size_t>(byteCount / 4));
@@ -112,8 +109,10 @@ ReadStatus SummarizeStore(const std::string& directory, const TableView& table, 
       PartResult out;
       if (summary.ungrouped) {
         for (int64_t i = begin; i < end; ++i) {
-          const auto* r = reinterpret_cast<const uint32_t*>(&batch[static_cast<size_t>(4 * i)]);
-          Follow(table, r[1], r[2], done + i + 1, csv.active(), out);
+          // The record's indices are unsigned.
+          const auto r = static_cast<size_t>(4 * i);
+          Follow(table, static_cast<uint32_t>(batch[r + 1]), static_cast<uint32_t>(batch[r + 2]),
+                 done + i + 1, csv.active(), out);
         }
       } else {
         int64_t second = marker;

@@ -12,6 +12,7 @@
 #include "report/primality.h"
 #include "search/parallel.h"
 #include "search/phases.h"
+#include "search/records.h"
 #include "search/walk.h"
 
 namespace kv {
@@ -26,18 +27,10 @@ const FileEntry* FindFile(const std::vector<FileEntry>& files, const char* name)
   return nullptr;
 }
 
-// Reads exactly `count` records at record `first`.
-template <typename W>
-bool ReadRecords(FileHandle& file, int64_t first, int64_t count, TableRecord<W>* target) {
-  const auto bytes = count * static_cast<int64_t>(sizeof(TableRecord<W>));
-  return file.SeekTo(first * static_cast<int64_t>(sizeof(TableRecord<W>))) &&
-         file.Read(target, bytes) == bytes;
-}
-
 template <typename W>
 ReadStatus LoadTable(const std::string& directory, TableView& view,
                      std::vector<std::string>& lines) {
-  constexpr auto R = static_cast<int64_t>(sizeof(TableRecord<W>));
+  constexpr int64_t R = kRecordBytes<W>;
   const std::string tableName = PathIn(directory, W::kTableFile);
   auto table = Os().OpenRead(tableName);
   const int64_t tableSize = table ? table->Size() : -1;
@@ -47,7 +40,7 @@ ReadStatus LoadTable(const std::string& directory, TableView& view,
   }
   const int64_t tableRecords = tableSize / R;
   TableRecord<W> header{0, 0, 0};
-  if (tableRecords >= 1 && !ReadRecords<W>(*table, 0, 1, &header)) {
+  if (tableRecords >= 1 && !ReadRecordsAt(*table, 0, 1, &header)) {
     lines.push_back(std::string(W::kTableFile) + " の読み込みに失敗しました。");
     return ReadStatus::kFailed;
   }
@@ -58,10 +51,8 @@ ReadStatus LoadTable(const std::string& directory, TableView& view,
     const int64_t halfSize = half->Size();
     TableRecord<W> halfHeader{0, 0, 0};
     halfRecords = halfSize < 0 ? 0 : halfSize / R;
-    const bool matches =
-        halfRecords >= 1 && tableRecords >= 1 && ReadRecords<W>(*half, 0, 1, &halfHeader) &&
-        halfHeader.value == header.value && halfHeader.lowerCursor == header.lowerCursor &&
-        halfHeader.upperCursor == header.upperCursor;
+    const bool matches = halfRecords >= 1 && tableRecords >= 1 &&
+                         ReadRecordsAt(*half, 0, 1, &halfHeader) && SameRecord(halfHeader, header);
     if (!matches) {
       half.reset();
       halfRecords = 0;
@@ -86,9 +77,8 @@ ReadStatus LoadTable(const std::string& directory, TableView& view,
     // The part below the checkpoint's end comes from the checkpoint, the rest from the table.
     const int64_t fromHalf = std::clamp<int64_t>(halfRecords - first, 0, count);
     const bool read =
-        (fromHalf == 0 || ReadRecords<W>(*half, first, fromHalf, block.data())) &&
-        (fromHalf == count ||
-         ReadRecords<W>(*table, first + fromHalf, count - fromHalf, block.data() + fromHalf));
+        (fromHalf == 0 || ReadRecordsAt(*half, first, fromHalf, block.data())) &&
+        ReadRecordsAt(*table, first + fromHalf, count - fromHalf, block.data() + fromHalf);
     if (!read) {
       const char* name = fromHalf > 0 ? W::kHalfFile : W::kTableFile;
       lines.push_back(std::string(name) + " の読み込みに失敗しました。");

@@ -252,8 +252,8 @@ bool StillEndsAs(const FileMark& mark) {
   if (!file) return false;
   const auto count = static_cast<int64_t>(mark.tail.size());
   std::string bytes(mark.tail.size(), '\0');
-  const bool same = file->SeekTo(mark.size - count) && ReadExactly(*file, bytes.data(), count) &&
-                    bytes == mark.tail;
+  const bool same =
+      ReadExactlyAt(*file, mark.size - count, bytes.data(), count) && bytes == mark.tail;
   file->Close();
   return same;
 }

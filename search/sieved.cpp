@@ -2,7 +2,6 @@
 #include <algorithm>
 #include <limits>
 #include <string>
-#include <string_view>
 
 #include "console/console.h"
 #include "console/numtext.h"
@@ -64,10 +63,12 @@ bool LoadSievedList(const std::string& name, SievedList<W>& list) {
   const size_t spare = 1000 / sizeof(Value);
   const size_t room = static_cast<size_t>(count) + spare;
   if (list.entries.size() < room) list.entries.resize(room, 0);
-  const int64_t bytes = count * static_cast<int64_t>(sizeof(Value));
-  const int64_t got = bytes == 0 ? 0 : file->Read(list.entries.data(), bytes);
+  const bool read =
+      ReadItems(*file, count, sizeof(Value), [&list](const unsigned char* p, int64_t i) {
+        list.entries[static_cast<size_t>(i)] = LoadLE<Value>(p);
+      });
   file->Close();
-  if (got != bytes) {
+  if (!read) {
     // A list read only in part could rule out values that are in fact candidates.
     std::fill(list.entries.begin(), list.entries.end(), Value{0});
     list.count = 0;
@@ -120,9 +121,11 @@ void SaveSievedData(SearchState<W>& s) {
   if (list.count > 2) trimSievedList(list);
 
   // The trimmed list replaces the old file only once it is complete on disk.
-  const std::string_view content(reinterpret_cast<const char*>(list.entries.data()),
-                                 static_cast<size_t>(list.count) * sizeof(Value));
-  if (!ReplaceFileSafely(W::kSievedFile, W::kTempSievedFile, content)) {
+  ReplacementFile file(W::kSievedFile, W::kTempSievedFile);
+  const bool written = WriteItems(
+      file, list.count, sizeof(Value),
+      [&list](unsigned char* p, int64_t i) { StoreLE(p, list.entries[static_cast<size_t>(i)]); });
+  if (!written || !file.Commit()) {
     PrintLine("篩い掛けファイルの書き込みに失敗しました。強制終了します。");
     PrintFileError(W::kSievedFile);
     EndRun(kFailed);

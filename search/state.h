@@ -1,8 +1,7 @@
 // The program-wide state of the search program and the records it keeps in memory and in its
-// files. Files hold these records exactly as they lie in memory (little-endian, no padding).
+// files (their file layout is that of search/records.h).
 #pragma once
 
-#include <bit>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -10,9 +9,6 @@
 #include "search/width.h"
 
 namespace kv {
-
-static_assert(std::endian::native == std::endian::little,
-              "the table files are little-endian images of memory");
 
 // One entry of the number table. Record 0 is the header: `value` holds the largest number and
 // `lowerCursor` the count of data records.

@@ -1,5 +1,4 @@
 // Number table files: loading with the checkpoint overlay, appending, saving, checkpoints.
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,26 +10,12 @@
 #include "search/instantiate.h"
 #include "search/journal.h"
 #include "search/phases.h"
+#include "search/records.h"
 
 namespace kv {
 namespace {
 
 constexpr int32_t kGrowthStep = 50000;
-
-template <typename W>
-constexpr int64_t kRecordBytes = static_cast<int64_t>(sizeof(TableRecord<W>));
-
-template <typename W>
-bool SameRecord(const TableRecord<W>& a, const TableRecord<W>& b) {
-  return a.value == b.value && a.lowerCursor == b.lowerCursor && a.upperCursor == b.upperCursor;
-}
-
-// Reads exactly `bytes` bytes at `offset` into `target`.
-bool ReadAt(FileHandle& file, int64_t offset, void* target, int64_t bytes) {
-  if (bytes == 0) return true;
-  if (!file.SeekTo(offset)) return false;
-  return file.Read(target, bytes) == bytes;
-}
 
 // What the search relies on, checked once after loading so that no later index can leave the
 // table. A header that still describes a shorter prefix of the records (left by an older run
@@ -67,11 +52,8 @@ TableFault CheckTable(NumberTable<W>& t, int32_t& badIndex) {
   EndRun(kFailed);
 }
 
-template <typename W>
+// The work file of the new table has been removed by then.
 [[noreturn]] void SaveFailed(const char* file) {
-  const FileError reason = LastFileError();
-  Os().Remove(W::kTempTableFile);
-  NoteFileError(reason);
   PrintLine("ファイルの書き込みに失敗しました。強制終了します。");
   PrintFileError(file);
   ExitNow(kFailed);
@@ -149,7 +131,7 @@ int16_t ReadData(SearchState<W>& s) {
   if (tableBytes / R > t.maxRecordCount) TooLarge(W::kTableFile);
 
   TableRecord<W> tableHeader{0, 0, 0};
-  if (tableBytes >= R && !ReadAt(*table, 0, &tableHeader, R)) ReadFailed(W::kTableFile);
+  if (tableBytes >= R && !ReadRecordsAt(*table, 0, 1, &tableHeader)) ReadFailed(W::kTableFile);
 
   // The checkpoint is the updated prefix of the table it was started from; one that began from
   // another table state would put stale records in place of good ones.
@@ -160,7 +142,8 @@ int16_t ReadData(SearchState<W>& s) {
     halfBytes = halfSize < 0 ? 0 : halfSize / R * R;
     TableRecord<W> halfHeader{0, 0, 0};
     const bool matches = halfBytes >= R && tableBytes >= R && halfBytes / R <= t.maxRecordCount &&
-                         ReadAt(*half, 0, &halfHeader, R) && SameRecord(halfHeader, tableHeader);
+                         ReadRecordsAt(*half, 0, 1, &halfHeader) &&
+                         SameRecord(halfHeader, tableHeader);
     if (matches) {
       PrintLine("中途データを発見したので使用します。");
     } else {
@@ -178,14 +161,14 @@ int16_t ReadData(SearchState<W>& s) {
   const int64_t loaded = fullBytes / R;
   t.recordCount = loaded > 0 ? static_cast<int32_t>(loaded) : 1;
   t.records.assign(static_cast<size_t>(t.recordCount) + 1, TableRecord<W>{0, 0, 0});
-  char* buffer = reinterpret_cast<char*>(t.records.data());
+  const int64_t halfRecords = halfBytes / R;
   if (half) {
-    if (!ReadAt(*half, 0, buffer, halfBytes)) ReadFailed(W::kHalfFile);
+    if (!ReadRecordsAt(*half, 0, halfRecords, t.records.data())) ReadFailed(W::kHalfFile);
     half->Close();
     t.needsSave = true;
   }
-  if (tableBytes > halfBytes &&
-      !ReadAt(*table, halfBytes, buffer + halfBytes, tableBytes - halfBytes)) {
+  if (tableBytes > halfBytes && !ReadRecordsAt(*table, halfRecords, tableBytes / R - halfRecords,
+                                               t.records.data() + halfRecords)) {
     ReadFailed(W::kTableFile);
   }
   table->Close();
@@ -243,25 +226,20 @@ void SaveData(SearchState<W>& s) {
 
   // The new table is complete on disk before the old one is replaced, so a failure leaves the
   // user's files as they were.
-  bool written = false;
-  if (auto file = Os().Create(W::kTempTableFile)) {
-    written = file->Write(t.records.data(), bytes);
-    written = written && file->Sync();
-    written = file->Close() && written;
+  ReplacementFile file(W::kTableFile, W::kTempTableFile);
+  if (!WriteRecords(file, t.records.data(), t.recordCount) || !file.Finish()) {
+    SaveFailed(W::kTempTableFile);
   }
-  if (!written) SaveFailed<W>(W::kTempTableFile);
   SaveBackup(s);
   // The new table replaces the old one in a single rename: moving the table aside first would
   // leave a moment without any table file, and a run stopped in it would start the next one from
   // an empty table. The rename moves the run to a new resume point.
   RunPoint next = JournalPoint();
-  next.tableHead.assign(reinterpret_cast<const char*>(t.records.data()),
-                        static_cast<size_t>(kRecordBytes<W>));
+  next.tableHead.assign(static_cast<size_t>(kRecordBytes<W>), '\0');
+  EncodeRecord(reinterpret_cast<unsigned char*>(next.tableHead.data()), t.records[0]);
   next.tableSize = bytes;
   next.halfSize = -1;
-  if (!JournalAdvance(next, {}, [] { return Os().Rename(W::kTempTableFile, W::kTableFile); })) {
-    SaveFailed<W>(W::kTableFile);
-  }
+  if (!JournalAdvance(next, {}, [&file] { return file.Commit(); })) SaveFailed(W::kTableFile);
   Os().Remove(W::kHalfFile);
   // From here on the numbers of the user's file are in the table.
   if (s.dataAdded != 0) {
@@ -288,10 +266,7 @@ void SaveHalfData(SearchState<W>& s, int32_t first, int32_t count) {
     if (written && first != 0) {
       written = file->Size() == first * kRecordBytes<W> && file->SeekEnd();
     }
-    if (written) {
-      written = file->Write(s.table.records.data() + first,
-                            static_cast<int64_t>(count) * kRecordBytes<W>);
-    }
+    written = written && WriteRecords(*file, s.table.records.data() + first, count);
     written = written && file->Sync();
     if (file) written = file->Close() && written;
     return written;
@@ -311,7 +286,7 @@ void SaveHalfData(SearchState<W>& s, int32_t first, int32_t count) {
   template void AppendRecord<W>(SearchState<W>&, typename W::Value);                              \
   template void UpdateHeader<W>(SearchState<W>&);                                                 \
   template void SaveData<W>(SearchState<W>&);                                                     \
-  template void SaveBackup<W>(SearchState<W>&);                                                  \
+  template void SaveBackup<W>(SearchState<W>&);                                                   \
   template void SaveHalfData<W>(SearchState<W>&, int32_t, int32_t);
 KV_FOR_BOTH_WIDTHS(KV_INSTANTIATE)
 

@@ -17,7 +17,7 @@ bool DropTornLine(const std::string& name) {
   if (!file) return true;  // nothing written yet
   const int64_t size = file->Size();
   char last = '\n';
-  const bool read = size == 0 || (file->SeekTo(size - 1) && file->Read(&last, 1) == 1);
+  const bool read = size == 0 || ReadExactlyAt(*file, size - 1, &last, 1);
   file->Close();
   if (!read) return false;
   if (last == '\n') return true;

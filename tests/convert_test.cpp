@@ -1,4 +1,4 @@
-// kvconvert: transcripts and converted bytes of whole runs in-process, chunked writes, fault
+// kvconvert: transcripts and converted bytes of whole runs in-process, writes in pieces, fault
 // paths through a failing platform, and runs of the real executable with piped input.
 #include "convert/convert.h"
 
@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/fileutil.h"
 #include "tests/harness.h"
 
 namespace kv {
@@ -138,64 +139,14 @@ TEST(Convert, ValuesAboveThe32BitLimitStopWithoutTouchingTheDestination) {
   }
 }
 
-// Records each append so that the chunking can be checked.
-class ChunkCounter : public kvtest::FakePlatform {
+// Records the size of every write to a created file, and fails those writes (a full disk) or
+// the renames (a file in use) on request.
+class WriteRecorder : public kvtest::FakePlatform {
  public:
   std::vector<int64_t> writes;
-  std::unique_ptr<FileHandle> OpenAppend(const std::string& name) override;
-};
-
-class CountingHandle : public FileHandle {
- public:
-  CountingHandle(std::unique_ptr<FileHandle> inner, std::vector<int64_t>& writes)
-      : inner_(std::move(inner)), writes_(writes) {}
-  int64_t Size() override { return inner_->Size(); }
-  bool SeekEnd() override { return inner_->SeekEnd(); }
-  bool SeekTo(int64_t offset) override { return inner_->SeekTo(offset); }
-  int64_t Read(void* buffer, int64_t count) override { return inner_->Read(buffer, count); }
-  bool Write(const void* buffer, int64_t count) override {
-    writes_.push_back(count);
-    return inner_->Write(buffer, count);
-  }
-  bool Sync() override { return inner_->Sync(); }
-  bool Close() override { return inner_->Close(); }
-
- private:
-  std::unique_ptr<FileHandle> inner_;
-  std::vector<int64_t>& writes_;
-};
-
-std::unique_ptr<FileHandle> ChunkCounter::OpenAppend(const std::string& name) {
-  auto inner = native().OpenAppend(name);
-  if (!inner) return nullptr;
-  return std::make_unique<CountingHandle>(std::move(inner), writes);
-}
-
-TEST(Convert, LargeTablesGoInChunksAndRoundTripByteForByte) {
-  const auto table = SampleTable(200004, 2147483647);  // 200005 records with the header
-  const std::string wide = Table64(table);
-  ChunkCounter toNarrow;
-  const auto run = Convert(toNarrow, "2", {{"_APData.dat", wide}});
-  EXPECT_EQ(toNarrow.writes, (std::vector<int64_t>{1200000, 1200000, 60}));
-  const std::string narrow = run.files.at("_APData32.dat");
-  EXPECT_EQ(narrow, Table32(table));
-
-  ChunkCounter toWide;
-  const auto back = Convert(toWide, "1", {{"_APData32.dat", narrow}});
-  EXPECT_EQ(toWide.writes, (std::vector<int64_t>{1600000, 1600000, 80}));
-  EXPECT_EQ(back.files.at("_APData.dat"), wide);
-}
-
-// A platform whose appends fail for a full disk or renames for a file in use.
-class FailingWrite : public kvtest::FakePlatform {
- public:
+  bool failWrite = false;
   bool failRename = false;
-  bool failAppend = false;
-  std::unique_ptr<FileHandle> OpenAppend(const std::string& name) override {
-    if (!failAppend) return native().OpenAppend(name);
-    NoteFileError({FileErrorKind::kDiskFull, ""});
-    return nullptr;
-  }
+  std::unique_ptr<FileHandle> Create(const std::string& name) override;
   bool Rename(const std::string& from, const std::string& to) override {
     if (!failRename) return native().Rename(from, to);
     NoteFileError({FileErrorKind::kInUse, ""});
@@ -203,12 +154,66 @@ class FailingWrite : public kvtest::FakePlatform {
   }
 };
 
+class RecordingHandle : public FileHandle {
+ public:
+  RecordingHandle(std::unique_ptr<FileHandle> inner, WriteRecorder& owner)
+      : inner_(std::move(inner)), owner_(owner) {}
+  int64_t Size() override { return inner_->Size(); }
+  bool SeekEnd() override { return inner_->SeekEnd(); }
+  bool SeekTo(int64_t offset) override { return inner_->SeekTo(offset); }
+  int64_t Read(void* buffer, int64_t count) override { return inner_->Read(buffer, count); }
+  bool Write(const void* buffer, int64_t count) override {
+    owner_.writes.push_back(count);
+    if (!owner_.failWrite) return inner_->Write(buffer, count);
+    NoteFileError({FileErrorKind::kDiskFull, ""});
+    return false;
+  }
+  bool Sync() override { return inner_->Sync(); }
+  bool Close() override { return inner_->Close(); }
+
+ private:
+  std::unique_ptr<FileHandle> inner_;
+  WriteRecorder& owner_;
+};
+
+std::unique_ptr<FileHandle> WriteRecorder::Create(const std::string& name) {
+  auto inner = native().Create(name);
+  if (!inner) return nullptr;
+  return std::make_unique<RecordingHandle>(std::move(inner), *this);
+}
+
+// The output goes out in pieces of a bounded size, whatever the size of the table.
+void ExpectPieces(const std::vector<int64_t>& writes, size_t total) {
+  EXPECT_GT(writes.size(), 1u);
+  int64_t sum = 0;
+  for (const int64_t w : writes) {
+    EXPECT_LE(w, kItemPieceBytes);
+    sum += w;
+  }
+  EXPECT_EQ(sum, static_cast<int64_t>(total));
+}
+
+TEST(Convert, LargeTablesGoInPiecesAndRoundTripByteForByte) {
+  const auto table = SampleTable(200004, 2147483647);  // 200005 records with the header
+  const std::string wide = Table64(table);
+  WriteRecorder toNarrow;
+  const auto run = Convert(toNarrow, "2", {{"_APData.dat", wide}});
+  const std::string narrow = run.files.at("_APData32.dat");
+  EXPECT_EQ(narrow, Table32(table));
+  ExpectPieces(toNarrow.writes, narrow.size());
+
+  WriteRecorder toWide;
+  const auto back = Convert(toWide, "1", {{"_APData32.dat", narrow}});
+  EXPECT_EQ(back.files.at("_APData.dat"), wide);
+  ExpectPieces(toWide.writes, wide.size());
+}
+
 TEST(Convert, FailedWriteIsReportedAndKeepsTheOldDestination) {
   const Files files = {{"_APData.dat", Table64(SampleTable(3, 10))}, {"_APData32.dat", "old"}};
   for (bool failRename : {false, true}) {
-    FailingWrite fake;
+    WriteRecorder fake;
     fake.failRename = failRename;
-    fake.failAppend = !failRename;
+    fake.failWrite = !failRename;
     const auto run = Convert(fake, "2", files);
     EXPECT_EQ(run.exitCode, kFailed);
     EXPECT_EQ(run.output,

@@ -92,6 +92,44 @@ TEST_F(NativeFiles, RenameAndCopyReplaceTheirTarget) {
   EXPECT_FALSE(os_.Exists("to.dat"));
 }
 
+TEST_F(NativeFiles, ReplacementsWriteItemsInPiecesAndOnlyACommitReplaces) {
+  ASSERT_TRUE(WriteWholeFile("to.dat", "old"));
+  // Three pieces, the last one short.
+  const int64_t count = kItemPieceBytes / 12 * 2 + 5;
+  const auto make = [](unsigned char* p, int64_t i) {
+    StoreLE(p, static_cast<uint64_t>(i) * 3);
+    StoreLE(p + 8, static_cast<int32_t>(-i));
+  };
+  {
+    ReplacementFile dropped("to.dat", "to.tmp");
+    EXPECT_TRUE(WriteItems(dropped, count, 12, make));
+    EXPECT_TRUE(os_.Exists("to.tmp"));
+  }
+  EXPECT_FALSE(os_.Exists("to.tmp"));
+  EXPECT_EQ(Content("to.dat"), "old");
+
+  ReplacementFile file("to.dat", "to.tmp");
+  EXPECT_TRUE(WriteItems(file, count, 12, make));
+  EXPECT_TRUE(file.Commit());
+  EXPECT_FALSE(os_.Exists("to.tmp"));
+  auto in = os_.OpenRead("to.dat");
+  ASSERT_TRUE(in);
+  EXPECT_EQ(in->Size(), count * 12);
+  int64_t seen = 0;
+  int64_t wrong = 0;
+  const auto check = [&](const unsigned char* p, int64_t i) {
+    wrong += i != seen++ || LoadLE<uint64_t>(p) != static_cast<uint64_t>(i) * 3 ||
+             LoadLE<int32_t>(p + 8) != -i;
+  };
+  EXPECT_TRUE(ReadItems(*in, count, 12, check));
+  EXPECT_EQ(seen, count);
+  EXPECT_EQ(wrong, 0);
+  // Past the end nothing is handed on.
+  EXPECT_FALSE(ReadItems(*in, 1, 12, check));
+  EXPECT_EQ(seen, count);
+  in->Close();
+}
+
 TEST_F(NativeFiles, MissingFilesAndDirectoriesAreNotOpened) {
   EXPECT_FALSE(os_.OpenRead("missing.dat"));
   EXPECT_FALSE(os_.OpenRead(""));

@@ -1,0 +1,51 @@
+// The table's records in their file layout: the value, then the lower and the upper cursor, each a
+// little-endian integer, with nothing between records. Every program that reads or writes a table
+// file goes through these.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/fileutil.h"
+#include "search/state.h"
+
+namespace kv {
+
+template <typename W>
+inline constexpr int64_t kRecordBytes = static_cast<int64_t>(sizeof(typename W::Value)) + 8;
+
+template <typename W>
+TableRecord<W> DecodeRecord(const unsigned char* p) {
+  constexpr size_t v = sizeof(typename W::Value);
+  return {LoadLE<typename W::Value>(p), LoadLE<int32_t>(p + v), LoadLE<int32_t>(p + v + 4)};
+}
+
+template <typename W>
+void EncodeRecord(unsigned char* p, const TableRecord<W>& r) {
+  constexpr size_t v = sizeof(typename W::Value);
+  StoreLE(p, r.value);
+  StoreLE(p + v, r.lowerCursor);
+  StoreLE(p + v + 4, r.upperCursor);
+}
+
+template <typename W>
+bool SameRecord(const TableRecord<W>& a, const TableRecord<W>& b) {
+  return a.value == b.value && a.lowerCursor == b.lowerCursor && a.upperCursor == b.upperCursor;
+}
+
+// Reads exactly `count` records from record `first` on into `target`.
+template <typename W>
+bool ReadRecordsAt(FileHandle& file, int64_t first, int64_t count, TableRecord<W>* target) {
+  if (count == 0) return true;
+  return file.SeekTo(first * kRecordBytes<W>) &&
+         ReadItems(file, count, kRecordBytes<W>,
+                   [target](const unsigned char* p, int64_t i) { target[i] = DecodeRecord<W>(p); });
+}
+
+// Writes `count` records from `records` to `sink` (a FileHandle or a ReplacementFile).
+template <typename W, typename Sink>
+bool WriteRecords(Sink& sink, const TableRecord<W>* records, int64_t count) {
+  return WriteItems(sink, count, kRecordBytes<W>,
+                    [records](unsigned char* p, int64_t i) { EncodeRecord<W>(p, records[i]); });
+}
+
+}  // namespace kv
