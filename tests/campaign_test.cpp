@@ -15,6 +15,7 @@
 
 #include "tests/harness.h"
 #include "tests/memfs.h"
+#include "tests/process.h"
 #include "tests/search_testing.h"
 
 namespace kv {
@@ -31,9 +32,9 @@ Files Outcome(Files files) {
 
 std::string PrimesText(uint64_t from, uint64_t to, const std::filesystem::path& scratch) {
   const auto out = (scratch / "primes.out").string();
-  const int code = NativePlatform().RunProgram(KV_PRIMESIEVE_EXE,
-                                               {std::to_string(from), std::to_string(to), "-p"},
-                                               scratch.string(), "", out);
+  const int code =
+      kvtest::RunProgram(KV_PRIMESIEVE_EXE, {std::to_string(from), std::to_string(to), "-p"},
+                         scratch.string(), "", out);
   EXPECT_EQ(code, 0);
   std::ifstream in(out, std::ios::binary);
   std::ostringstream text;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/harness.h"
+#include "tests/process.h"
 
 namespace kv {
 namespace {

@@ -20,6 +20,7 @@
 #include <set>
 #include <sstream>
 
+#include "tests/process.h"
 #include "tests/search_testing.h"
 
 // POSIX process control (the build leaves this file out on Windows).
