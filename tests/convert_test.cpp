@@ -9,11 +9,13 @@
 #include <vector>
 
 #include "tests/harness.h"
+#include "tests/memfs.h"
 #include "tests/process.h"
 
 namespace kv {
 namespace {
 
+using kvtest::FaultOp;
 using kvtest::Files;
 using kvtest::LE;
 using kvtest::Lines;
@@ -187,29 +189,14 @@ TEST(Convert, LargeTablesGoInChunksAndRoundTripByteForByte) {
   EXPECT_EQ(back.files.at("_APData.dat"), wide);
 }
 
-// A platform whose appends fail for a full disk or renames for a file in use.
-class FailingWrite : public kvtest::FakePlatform {
- public:
-  bool failRename = false;
-  bool failAppend = false;
-  std::unique_ptr<FileHandle> OpenAppend(const std::string& name) override {
-    if (!failAppend) return native().OpenAppend(name);
-    NoteFileError({FileErrorKind::kDiskFull, ""});
-    return nullptr;
-  }
-  bool Rename(const std::string& from, const std::string& to) override {
-    if (!failRename) return native().Rename(from, to);
-    NoteFileError({FileErrorKind::kInUse, ""});
-    return false;
-  }
-};
-
 TEST(Convert, FailedWriteIsReportedAndKeepsTheOldDestination) {
   const Files files = {{"_APData.dat", Table64(SampleTable(3, 10))}, {"_APData32.dat", "old"}};
+  // The work file cannot be opened for a full disk, or not renamed for a file in use.
+  const kvtest::FileFault append = {FaultOp::kOpen, "__TEMP___APData32.dat",
+                                    FileErrorKind::kDiskFull};
+  const kvtest::FileFault rename = {FaultOp::kRename, "", FileErrorKind::kInUse};
   for (bool failRename : {false, true}) {
-    FailingWrite fake;
-    fake.failRename = failRename;
-    fake.failAppend = !failRename;
+    kvtest::FaultPlatform fake({failRename ? rename : append});
     const auto run = Convert(fake, "2", files);
     EXPECT_EQ(run.exitCode, kFailed);
     EXPECT_EQ(run.output,
