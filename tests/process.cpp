@@ -149,9 +149,8 @@ int RunProgram(const std::string& program, const std::vector<std::string>& argum
 
 #else
 
-int RunProgram(const std::string& program, const std::vector<std::string>& arguments,
-               const std::string& directory, std::string_view input,
-               const std::string& outputFile) {
+pid_t StartProgram(const std::string& program, const std::vector<std::string>& arguments,
+                   const std::string& directory, const std::string& outputFile, int& input) {
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(program.c_str()));
   for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
@@ -176,15 +175,25 @@ int RunProgram(const std::string& program, const std::vector<std::string>& argum
     ::_exit(127);
   }
   ::close(fds[0]);
+  input = fds[1];
+  return pid;
+}
+
+int RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+               const std::string& directory, std::string_view input,
+               const std::string& outputFile) {
+  int toChild = -1;
+  const pid_t pid = StartProgram(program, arguments, directory, outputFile, toChild);
+  if (pid < 0) return -1;
   // A child that stops reading early must not kill the caller.
   ::signal(SIGPIPE, SIG_IGN);
   while (!input.empty()) {
-    const ssize_t n = ::write(fds[1], input.data(), input.size());
+    const ssize_t n = ::write(toChild, input.data(), input.size());
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     input.remove_prefix(static_cast<size_t>(n));
   }
-  ::close(fds[1]);
+  ::close(toChild);
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) return -1;

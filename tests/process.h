@@ -9,6 +9,10 @@
 
 #include "tests/harness.h"
 
+#ifndef _WIN32
+#include <sys/types.h>
+#endif
+
 namespace kvtest {
 
 // Runs `program` with `arguments` in `directory` with `input` piped to its standard input and
@@ -16,6 +20,14 @@ namespace kvtest {
 // run. Names and arguments are code page 932 bytes, as everywhere in the programs.
 int RunProgram(const std::string& program, const std::vector<std::string>& arguments,
                const std::string& directory, std::string_view input, const std::string& outputFile);
+
+#ifndef _WIN32
+// Starts `program` as RunProgram does but returns at once: the child's process id, -1 when it
+// could not be started, and in `input` the write end of the pipe to its standard input, for the
+// caller to fill and close.
+pid_t StartProgram(const std::string& program, const std::vector<std::string>& arguments,
+                   const std::string& directory, const std::string& outputFile, int& input);
+#endif
 
 // Runs a real executable as a child process in a fresh directory holding `files`, with
 // `stdinBytes` piped to its standard input.
