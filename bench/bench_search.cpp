@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "tests/process.h"
 
 namespace fs = std::filesystem;
 
@@ -70,8 +71,8 @@ bool RunOnce(const std::string& kolvex, const fs::path& dir, const char* label) 
   // The platform's millisecond tick (the standard clocks' headers do not build with the code
   // page of our texts).
   const uint32_t start = kv::NativePlatform().TickCount();
-  const int code = kv::NativePlatform().RunProgram(kolvex, {}, dir.string(), "primes.txt\n10\n\n",
-                                                   outFile.string());
+  const int code =
+      kvtest::RunProgram(kolvex, {}, dir.string(), "primes.txt\n10\n\n", outFile.string());
   const uint32_t stop = kv::NativePlatform().TickCount();
   if (code != 0) {
     std::printf("%s: Kolvex could not be run (exit code %d)\n", label, code);

@@ -52,11 +52,6 @@ class ForwardingPlatform : public Platform {
     base_->Exit(code);
     std::abort();  // the base's exit does not return
   }
-  int RunProgram(const std::string& program, const std::vector<std::string>& arguments,
-                 const std::string& directory, std::string_view input,
-                 const std::string& outputFile) override {
-    return base_->RunProgram(program, arguments, directory, input, outputFile);
-  }
 
  protected:
   Platform& base() { return *base_; }

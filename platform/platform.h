@@ -85,13 +85,6 @@ class Platform {
   virtual void SetIdlePriority() = 0;
   virtual unsigned HardwareThreads() = 0;
   [[noreturn]] virtual void Exit(int code) = 0;
-
-  // Runs `program` with `arguments` in `directory` with `input` piped to its standard input and
-  // its standard output written to `outputFile`; returns its exit code, -1 when it could not be
-  // run (used by the whole-program tests and the benchmarks).
-  virtual int RunProgram(const std::string& program, const std::vector<std::string>& arguments,
-                         const std::string& directory, std::string_view input,
-                         const std::string& outputFile) = 0;
 };
 
 // The command line's arguments after the program name, in code page 932.

@@ -4,10 +4,8 @@
 #include <iconv.h>
 #include <langinfo.h>
 #include <sched.h>
-#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -263,44 +261,6 @@ class PosixPlatform final : public Platform {
     } else {
       WriteAll(STDERR_FILENO, bytes.data(), bytes.size());
     }
-  }
-
-  int RunProgram(const std::string& program, const std::vector<std::string>& arguments,
-                 const std::string& directory, std::string_view input,
-                 const std::string& outputFile) override {
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    int fds[2];
-    if (::pipe(fds) != 0) return -1;
-    const pid_t pid = ::fork();
-    if (pid < 0) {
-      ::close(fds[0]);
-      ::close(fds[1]);
-      return -1;
-    }
-    if (pid == 0) {
-      ::dup2(fds[0], STDIN_FILENO);
-      ::close(fds[0]);
-      ::close(fds[1]);
-      const int out = ::open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (out < 0 || ::chdir(directory.c_str()) != 0) ::_exit(127);
-      ::dup2(out, STDOUT_FILENO);
-      ::close(out);
-      ::execv(program.c_str(), argv.data());
-      ::_exit(127);
-    }
-    ::close(fds[0]);
-    // A child that stops reading early must not kill the caller.
-    ::signal(SIGPIPE, SIG_IGN);
-    WriteAll(fds[1], input.data(), input.size());
-    ::close(fds[1]);
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-      if (errno != EINTR) return -1;
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
  private:

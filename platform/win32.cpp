@@ -132,28 +132,6 @@ bool IsConsole(HANDLE handle) {
   return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode);
 }
 
-// One argument of a command line as the C runtime and CommandLineToArgvW split it again.
-std::wstring QuoteArgument(const std::wstring& argument) {
-  if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
-    return argument;
-  }
-  std::wstring quoted = L"\"";
-  size_t backslashes = 0;
-  for (const wchar_t c : argument) {
-    if (c == L'\\') {
-      ++backslashes;
-      continue;
-    }
-    // Backslashes before a quote are doubled, and the quote escaped.
-    quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-    backslashes = 0;
-    quoted += c;
-  }
-  quoted.append(backslashes * 2, L'\\');
-  quoted += L'"';
-  return quoted;
-}
-
 class Win32File final : public FileHandle {
  public:
   explicit Win32File(HANDLE handle) : handle_(handle) {}
@@ -354,71 +332,6 @@ class Win32Platform final : public Platform {
     ToWide(bytes, wide, 0);
     DWORD written = 0;
     WriteConsoleW(err, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
-  }
-
-  int RunProgram(const std::string& program, const std::vector<std::string>& arguments,
-                 const std::string& directory, std::string_view input,
-                 const std::string& outputFile) override {
-    std::wstring programW;
-    std::wstring directoryW;
-    std::wstring outputW;
-    if (!FileName(program, programW) || !FileName(directory, directoryW) ||
-        !FileName(outputFile, outputW)) {
-      return -1;
-    }
-    SECURITY_ATTRIBUTES inherit{};
-    inherit.nLength = sizeof inherit;
-    inherit.bInheritHandle = TRUE;
-    HANDLE readEnd = nullptr;
-    HANDLE writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return -1;
-    // Only the child's end is inherited, or the child would never see the end of its input.
-    SetHandleInformation(writeEnd, HANDLE_FLAG_INHERIT, 0);
-    HANDLE output = CreateFileW(outputW.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (output == INVALID_HANDLE_VALUE) {
-      CloseHandle(readEnd);
-      CloseHandle(writeEnd);
-      return -1;
-    }
-    HANDLE error = nullptr;
-    const HANDLE ownError = GetStdHandle(STD_ERROR_HANDLE);
-    if (ownError != nullptr && ownError != INVALID_HANDLE_VALUE) {
-      DuplicateHandle(GetCurrentProcess(), ownError, GetCurrentProcess(), &error, 0, TRUE,
-                      DUPLICATE_SAME_ACCESS);
-    }
-
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = readEnd;
-    startup.hStdOutput = output;
-    startup.hStdError = error;
-    std::wstring commandLine = QuoteArgument(programW);
-    for (const std::string& argument : arguments) {
-      std::wstring wide;
-      ToWide(argument, wide, 0);
-      commandLine += L" " + QuoteArgument(wide);
-    }
-    PROCESS_INFORMATION process{};
-    const BOOL started = CreateProcessW(programW.c_str(), commandLine.data(), nullptr, nullptr,
-                                        TRUE, 0, nullptr, directoryW.c_str(), &startup, &process);
-    CloseHandle(readEnd);
-    CloseHandle(output);
-    if (error != nullptr) CloseHandle(error);
-    if (!started) {
-      CloseHandle(writeEnd);
-      return -1;
-    }
-    // A child that stops reading early makes the write fail; its exit code still counts.
-    WriteAll(writeEnd, input.data(), static_cast<int64_t>(input.size()));
-    CloseHandle(writeEnd);
-    WaitForSingleObject(process.hProcess, INFINITE);
-    DWORD exitCode = 0;
-    const BOOL known = GetExitCodeProcess(process.hProcess, &exitCode);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return known ? static_cast<int>(exitCode) : -1;
   }
 
  private:

@@ -15,6 +15,7 @@
 
 #include "tests/harness.h"
 #include "tests/memfs.h"
+#include "tests/process.h"
 #include "tests/search_testing.h"
 
 namespace kv {
@@ -31,9 +32,9 @@ Files Outcome(Files files) {
 
 std::string PrimesText(uint64_t from, uint64_t to, const std::filesystem::path& scratch) {
   const auto out = (scratch / "primes.out").string();
-  const int code = NativePlatform().RunProgram(KV_PRIMESIEVE_EXE,
-                                               {std::to_string(from), std::to_string(to), "-p"},
-                                               scratch.string(), "", out);
+  const int code =
+      kvtest::RunProgram(KV_PRIMESIEVE_EXE, {std::to_string(from), std::to_string(to), "-p"},
+                         scratch.string(), "", out);
   EXPECT_EQ(code, 0);
   std::ifstream in(out, std::ios::binary);
   std::ostringstream text;
@@ -125,7 +126,7 @@ std::vector<kvtest::StoredItem> FirstAppearances(const std::string& store) {
 }
 
 // Runs the campaign over the memory platform until it ends; true when it was stopped.
-bool RunOnce(const CampaignPlan& plan, kvtest::FaultPlatform& p) {
+bool RunOnce(const CampaignPlan& plan, kvtest::MemoryPlatform& p) {
   p.output.clear();
   Platform* previous = SetPlatform(&p);
   bool killed = false;
@@ -148,14 +149,14 @@ TEST(Campaign, StoppedAnywhereAndStartedAgainEndsWithTheUndisturbedFiles) {
   plan.minLength = 5;
   for (const bool narrow : {false, true}) {
     plan.narrow = narrow;
-    kvtest::FaultPlatform undisturbed;
+    kvtest::MemoryPlatform undisturbed;
     RunOnce(plan, undisturbed);
     const Files expected = undisturbed.Snapshot();
     const std::string table = narrow ? "_APData32.dat" : "_APData.dat";
     ASSERT_GE(expected.count(table), 1u);
     std::mt19937 random(narrow ? 32 : 64);
     for (int scenario = 0; scenario < 12; ++scenario) {
-      kvtest::FaultPlatform p;
+      kvtest::MemoryPlatform p;
       // One to three stops in a row, each at an operation drawn among those of a whole campaign.
       const int stops = 1 + static_cast<int>(random() % 3);
       int stopped = 0;

@@ -2,17 +2,18 @@
 // leftovers of interrupted runs and damaged stores.
 #include <gtest/gtest.h>
 
-#include <set>
 #include <string>
 
 #include "search/phases.h"
 #include "tests/cont_fixture.h"
 #include "tests/harness.h"
+#include "tests/memfs.h"
 
 namespace kv {
 namespace {
 
 using kvtest::FakePlatform;
+using kvtest::FaultOp;
 using kvtest::Files;
 using kvtest::GroupedStore;
 using kvtest::Lines;
@@ -27,26 +28,6 @@ const std::string kTimingLine = "# [ms] : ContSearch" + std::string(35, ' ') + "
 
 // 5 11 17 23 29 ends before 35; 7 19 31 43 runs past the largest value.
 const std::vector<uint64_t> kTable = {5, 7, 11, 17, 19, 23, 29, 31, 37, 43};
-
-// Fails the reads or deletes of chosen files, for want of permission.
-class FaultyPlatform : public FakePlatform {
- public:
-  template <typename T>
-  static T Denied(T result) {
-    NoteFileError({FileErrorKind::kNoAccess, ""});
-    return result;
-  }
-  std::set<std::string> unreadable;
-  std::set<std::string> undeletable;
-  std::unique_ptr<FileHandle> OpenRead(const std::string& name) override {
-    if (unreadable.count(name) != 0) return Denied(nullptr);
-    return FakePlatform::OpenRead(name);
-  }
-  bool Remove(const std::string& name) override {
-    if (undeletable.count(name) != 0) return Denied(false);
-    return FakePlatform::Remove(name);
-  }
-};
 
 template <typename W>
 kvtest::RunResult RunContSearch(SearchState<W>& s, const Files& files) {
@@ -163,8 +144,8 @@ TEST(ContSearch, TextFormBesideTemporaryStoreIsKept) {
   kvtest::WriteFiles(dir.path(), {{"__TEMP___ContData_txt.dat", GroupedStore(9, {-3, 1})},
                                   {"_ContData.dat", GroupedStore(11, {-9, 8})},
                                   {"_ContData.txt", "3,7,12,0\r\n"}});
-  FaultyPlatform stuck;
-  stuck.undeletable = {"__TEMP___ContData_txt.dat"};
+  kvtest::FaultPlatform stuck(
+      {{FaultOp::kRemove, "__TEMP___ContData_txt.dat", FileErrorKind::kNoAccess}});
   SearchState<Width64> s = StateWithTable<Width64>(kTable, 3);
   const auto stopped = RunContSearchIn(s, dir.path(), &stuck);
   EXPECT_EQ(stopped.exitCode, kFailed);
@@ -251,8 +232,8 @@ TEST(ContSearch, CarriesWhatItCannotExamine64) { CarriesWhatItCannotExamine<Widt
 TEST(ContSearch, CarriesWhatItCannotExamine32) { CarriesWhatItCannotExamine<Width32>(); }
 
 TEST(ContSearch, UnreadableTemporaryStoreEndsTheRunAndStays) {
-  FaultyPlatform fake;
-  fake.unreadable = {"__TEMP___ContData_txt.dat"};
+  kvtest::FaultPlatform fake(
+      {{FaultOp::kOpen, "__TEMP___ContData_txt.dat", FileErrorKind::kNoAccess}});
   SearchState<Width64> s = StateWithTable<Width64>(kTable, 3);
   const std::string store = GroupedStore(9, {-3, 1, -5, 2});
   const auto run = kvtest::RunInProcess([&] { ContSearch(s); }, fake, {{"_ContData.dat", store}});

@@ -2,6 +2,7 @@
 // write failures.
 #include <gtest/gtest.h>
 
+#include "tests/memfs.h"
 #include "tests/search_testing.h"
 #include "tests/table_files.h"
 
@@ -9,6 +10,7 @@ namespace kv {
 namespace {
 
 using kvtest::FakePlatform;
+using kvtest::FaultOp;
 using kvtest::Files;
 using kvtest::LE;
 
@@ -116,27 +118,18 @@ TYPED_TEST(ContStore, TornStoreIsContinuedAfterItsLastWholeEntry) {
   EXPECT_EQ(run.files.at("_ContData.dat"), Words({-20, 101, 0, -5, 3}));
 }
 
-class NoStore : public FakePlatform {
- public:
-  std::unique_ptr<FileHandle> OpenAppend(const std::string& name) override {
-    if (name != "_ContData.dat") return FakePlatform::OpenAppend(name);
-    NoteFileError({FileErrorKind::kReadOnly, ""});
-    return nullptr;
-  }
-};
-
 TYPED_TEST(ContStore, StoreThatCannotBeWrittenEndsTheRun) {
   const std::string message =
       "ContData.txt の変換中にファイル書き込みに失敗しました。\r\n緊急停止します。\r\n";
   const std::string end = "\r\n終了します。Press Enter Key. ";
-  NoStore closed;
+  kvtest::FaultPlatform closed({{FaultOp::kOpen, "_ContData.dat", FileErrorKind::kReadOnly}});
   auto run = kvtest::RunInProcess([this] { SaveContData(this->state); }, closed);
   EXPECT_EQ(run.exitCode, kFailed);
   EXPECT_EQ(run.output,
             message + "_ContData.dat : 書き込み禁止(読み取り専用)になっています。\r\n" + end);
   EXPECT_TRUE(run.files.empty());
 
-  kvtest::FailingWrites full("_ContData.dat");
+  kvtest::FaultPlatform full({kvtest::FullDisk("_ContData.dat")});
   this->state.pending.entries = {{1, 2, 3}};
   this->state.pending.pendingCount = 1;
   run = kvtest::RunInProcess([this] { SaveContData(this->state); }, full);

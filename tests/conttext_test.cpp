@@ -7,11 +7,11 @@
 #include "search/phases.h"
 #include "tests/cont_fixture.h"
 #include "tests/harness.h"
+#include "tests/memfs.h"
 
 namespace kv {
 namespace {
 
-using kvtest::FakePlatform;
 using kvtest::Lines;
 using kvtest::StateWithTable;
 
@@ -100,14 +100,6 @@ TEST(ReadContText, FullListIsStoredInBatches) {
   EXPECT_EQ(run.files.at("_ContData_insp.txt"), Lines({kInspHeader, ""}));
 }
 
-class NoTextPlatform : public FakePlatform {
- public:
-  std::unique_ptr<FileHandle> OpenRead(const std::string& name) override {
-    if (name == "_ContData.txt") return nullptr;
-    return FakePlatform::OpenRead(name);
-  }
-};
-
 TEST(ReadContText, TextFormIsLeftWhenItCannotBeConverted) {
   // Grouped batches appended to the older layout could not be read back.
   const std::string ungrouped = kvtest::UngroupedStore({{3, 1, 3, 5}});
@@ -122,7 +114,7 @@ TEST(ReadContText, TextFormIsLeftWhenItCannotBeConverted) {
   EXPECT_EQ(run.files.at("_ContData.dat"), ungrouped);
   EXPECT_EQ(run.files.count("_ContData_insp.txt"), 0u);
 
-  NoTextPlatform fake;
+  kvtest::FaultPlatform fake({{kvtest::FaultOp::kOpen, "_ContData.txt", FileErrorKind::kNoAccess}});
   SearchState<Width64> t = StateWithTable<Width64>(kTable, 3);
   converted = true;
   const auto unreadable = kvtest::RunInProcess([&] { converted = ReadContText(t); }, fake,

@@ -10,10 +10,13 @@
 
 #include "platform/fileutil.h"
 #include "tests/harness.h"
+#include "tests/memfs.h"
+#include "tests/process.h"
 
 namespace kv {
 namespace {
 
+using kvtest::FaultOp;
 using kvtest::Files;
 using kvtest::LE;
 using kvtest::Lines;
@@ -139,19 +142,11 @@ TEST(Convert, ValuesAboveThe32BitLimitStopWithoutTouchingTheDestination) {
   }
 }
 
-// Records the size of every write to a created file, and fails those writes (a full disk) or
-// the renames (a file in use) on request.
+// Records the size of every write to a created file.
 class WriteRecorder : public kvtest::FakePlatform {
  public:
   std::vector<int64_t> writes;
-  bool failWrite = false;
-  bool failRename = false;
   std::unique_ptr<FileHandle> Create(const std::string& name) override;
-  bool Rename(const std::string& from, const std::string& to) override {
-    if (!failRename) return native().Rename(from, to);
-    NoteFileError({FileErrorKind::kInUse, ""});
-    return false;
-  }
 };
 
 class RecordingHandle : public FileHandle {
@@ -164,9 +159,7 @@ class RecordingHandle : public FileHandle {
   int64_t Read(void* buffer, int64_t count) override { return inner_->Read(buffer, count); }
   bool Write(const void* buffer, int64_t count) override {
     owner_.writes.push_back(count);
-    if (!owner_.failWrite) return inner_->Write(buffer, count);
-    NoteFileError({FileErrorKind::kDiskFull, ""});
-    return false;
+    return inner_->Write(buffer, count);
   }
   bool Sync() override { return inner_->Sync(); }
   bool Close() override { return inner_->Close(); }
@@ -210,10 +203,12 @@ TEST(Convert, LargeTablesGoInPiecesAndRoundTripByteForByte) {
 
 TEST(Convert, FailedWriteIsReportedAndKeepsTheOldDestination) {
   const Files files = {{"_APData.dat", Table64(SampleTable(3, 10))}, {"_APData32.dat", "old"}};
+  // The work file cannot be written for a full disk, or not renamed for a file in use.
+  const kvtest::FileFault write = {FaultOp::kWrite, "__TEMP___APData32.dat",
+                                   FileErrorKind::kDiskFull};
+  const kvtest::FileFault rename = {FaultOp::kRename, "", FileErrorKind::kInUse};
   for (bool failRename : {false, true}) {
-    WriteRecorder fake;
-    fake.failRename = failRename;
-    fake.failWrite = !failRename;
+    kvtest::FaultPlatform fake({failRename ? rename : write});
     const auto run = Convert(fake, "2", files);
     EXPECT_EQ(run.exitCode, kFailed);
     EXPECT_EQ(run.output,

@@ -36,8 +36,8 @@ namespace {
 
 using kvtest::FaultKind;
 using kvtest::FaultOp;
-using kvtest::FaultPlatform;
 using kvtest::Files;
+using kvtest::MemoryPlatform;
 
 struct Step {
   std::vector<std::string> input;
@@ -66,7 +66,7 @@ constexpr const char* kSavedNote = "追加したデータは保存済みです�
 
 // Runs one step; the user's files are placed only on the first attempt (a repeated run finds
 // them as the disturbed one left them).
-Outcome RunStep(const Scenario& sc, const Step& step, FaultPlatform& p, bool place = true) {
+Outcome RunStep(const Scenario& sc, const Step& step, MemoryPlatform& p, bool place = true) {
   if (place) {
     for (const auto& [name, content] : step.place) {
       p.files[name] = std::make_shared<std::string>(content);
@@ -216,7 +216,7 @@ struct Baseline {
 
 Baseline Undisturbed(const Scenario& sc) {
   Baseline b;
-  FaultPlatform p;
+  MemoryPlatform p;
   p.SetFiles(sc.start);
   for (const Step& step : sc.steps) {
     b.before.push_back(p.Snapshot());
@@ -260,7 +260,7 @@ bool NeedsRepeat(const Outcome& got, const Outcome& want) {
 // Returns an empty text or the description of what went wrong.
 std::string OneFault(const Scenario& sc, const Baseline& b, size_t j, FaultOp op, FaultKind kind,
                      int64_t k, SweepFigures& fig) {
-  FaultPlatform p;
+  MemoryPlatform p;
   p.SetFiles(b.before[j]);
   p.Arm(op, kind, k);
   const Outcome got = RunStep(sc, sc.steps[j], p);
@@ -323,7 +323,7 @@ SweepFigures RandomSweep(const Scenario& sc, uint32_t seed, int scenarios) {
   SweepFigures fig;
   std::mt19937 random(seed);
   for (int n = 0; n < scenarios; ++n) {
-    FaultPlatform p;
+    MemoryPlatform p;
     p.SetFiles(sc.start);
     Files given;
     for (size_t j = 0; j < sc.steps.size(); ++j) {

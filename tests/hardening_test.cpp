@@ -13,13 +13,13 @@ namespace {
 
 using kvtest::FaultKind;
 using kvtest::FaultOp;
-using kvtest::FaultPlatform;
 using kvtest::FreshTable;
+using kvtest::MemoryPlatform;
 using kvtest::Names;
 
 // Runs `program` on `p`; true when it was stopped by a planned stop.
 template <typename F>
-bool RunOn(FaultPlatform& p, F program) {
+bool RunOn(MemoryPlatform& p, F program) {
   p.output.clear();
   Platform* previous = SetPlatform(&p);
   bool killed = false;
@@ -42,7 +42,7 @@ TYPED_TEST_SUITE(TableHardening, kvtest::BothWidths);
 TYPED_TEST(TableHardening, TableThatCannotBeOpenedStopsTheRunAndStaysAsItWas) {
   using W = TypeParam;
   using N = Names<W>;
-  FaultPlatform p;
+  MemoryPlatform p;
   const std::string table = FreshTable<W>({2, 3, 5, 7});
   p.SetFiles({{N::kTable, table}, {"a.txt", "11\n13\n"}});
   p.input = {"a.txt", "3"};
@@ -66,7 +66,7 @@ TYPED_TEST(TableHardening, RunStoppedWhileSavingLeavesATableForTheNextRun) {
   using N = Names<W>;
   const std::string before = FreshTable<W>({2, 3, 5, 7});
   // The table as an undisturbed run leaves it.
-  FaultPlatform clean;
+  MemoryPlatform clean;
   clean.SetFiles({{N::kTable, before}, {"a.txt", "11\n13\n"}});
   clean.input = {"a.txt", "3"};
   RunOn(clean, [] {
@@ -75,7 +75,7 @@ TYPED_TEST(TableHardening, RunStoppedWhileSavingLeavesATableForTheNextRun) {
   });
   const std::string after = *clean.files[N::kTable];
   for (int64_t k = 1; k <= 3; ++k) {
-    FaultPlatform p;
+    MemoryPlatform p;
     p.SetFiles({{N::kTable, before}, {"a.txt", "11\n13\n"}});
     p.input = {"a.txt", "3"};
     p.Arm(FaultOp::kRename, FaultKind::kStop, k);
@@ -95,26 +95,10 @@ TYPED_TEST(TableHardening, RunStoppedWhileSavingLeavesATableForTheNextRun) {
   }
 }
 
-// Fails every write to one file, and every rename of it, while `failing` is set.
-class FailingFile : public kvtest::MemoryPlatform {
- public:
-  std::string name;
-  bool failing = true;
-  int64_t AllowWrite(const std::string& file, int64_t count) override {
-    return failing && file == name ? 0 : count;
-  }
-  bool AllowRename(const std::string& from) override { return !failing || from != name; }
-};
-
-template <typename F>
-void RunPlain(kvtest::MemoryPlatform& p, F program) {
-  p.output.clear();
-  Platform* previous = SetPlatform(&p);
-  try {
-    program();
-  } catch (const kvtest::ExitRequest&) {
-  }
-  SetPlatform(previous);
+// Fails every write to one file, and every rename of it.
+void FailWritesAndRenames(MemoryPlatform& p, const std::string& name) {
+  p.always = {{FaultOp::kWrite, name, FileErrorKind::kDiskFull},
+              {FaultOp::kRename, name, FileErrorKind::kDiskFull}};
 }
 
 // A first append to a result file that failed left the file empty; the run that found the
@@ -122,12 +106,12 @@ void RunPlain(kvtest::MemoryPlatform& p, F program) {
 TYPED_TEST(TableHardening, ResultFileKeepsItsHeaderAfterAFailedFirstAppend) {
   using W = TypeParam;
   using N = Names<W>;
-  FailingFile p;
-  p.name = "_L3_ResultData.txt";
+  MemoryPlatform p;
+  FailWritesAndRenames(p, "_L3_ResultData.txt");
   p.SetFiles({{N::kTable, FreshTable<W>({3, 5, 7, 11})}});
   const auto run = [&p] {
     p.input = {"", "3"};
-    RunPlain(p, [] {
+    RunOn(p, [] {
       SearchState<W> s;
       RunSearchProgram(s);
     });
@@ -136,7 +120,7 @@ TYPED_TEST(TableHardening, ResultFileKeepsItsHeaderAfterAFailedFirstAppend) {
   EXPECT_NE(
       p.output.find("_L3_ResultData.txt : ファイル書き込みに失敗しました。\r\n緊急停止します。"),
       std::string::npos);
-  p.failing = false;
+  p.always.clear();
   run();
   EXPECT_EQ(*p.files["_L3_ResultData.txt"], "n=0,1, ... ,Len-1\r\nLen 3, 3 + 2 *n\r\n");
 }
@@ -146,15 +130,15 @@ TYPED_TEST(TableHardening, ResultFileKeepsItsHeaderAfterAFailedFirstAppend) {
 TYPED_TEST(TableHardening, StoreThatCannotBeMovedStopsTheRun) {
   using W = TypeParam;
   using N = Names<W>;
-  FailingFile p;
-  p.name = "_ContData.dat";
+  MemoryPlatform p;
+  FailWritesAndRenames(p, "_ContData.dat");
   // The progression 3, 5, 7 (indices 1, 2) as a store written when 7 was the largest value.
   const std::string store = kvtest::LE<int32_t>(-20) + kvtest::LE<uint32_t>(4) +
                             kvtest::LE<uint32_t>(0) + kvtest::LE<int32_t>(-2) +
                             kvtest::LE<int32_t>(1);
   p.SetFiles({{N::kTable, FreshTable<W>({3, 5, 7, 11})}, {"_ContData.dat", store}});
   p.input = {"", "3"};
-  RunPlain(p, [] {
+  RunOn(p, [] {
     SearchState<W> s;
     RunSearchProgram(s);
   });
@@ -166,7 +150,7 @@ TYPED_TEST(TableHardening, StoreThatCannotBeMovedStopsTheRun) {
 
 // kvimport took a list it could not open for a missing one and saved a new list over it.
 TEST(ImportHardening, ListThatCannotBeOpenedIsKept) {
-  FaultPlatform p;
+  MemoryPlatform p;
   const std::string list = kvtest::SievedFile<Width64>({5, 11, 5, 7, 11});
   p.SetFiles({{"_SievedListData.dat", list}, {"in.txt", "h\n13\n"}});
   p.input = {"1", "in.txt", ""};

@@ -113,29 +113,6 @@ RunResult RunInProcess(const std::function<void()>& program, const std::vector<s
   return RunInProcess(program, fake, files);
 }
 
-RunResult RunExecutableIn(const std::string& executable, std::string_view stdinBytes,
-                          const fs::path& directory, const std::vector<std::string>& arguments) {
-  RunResult result;
-  TempDir outDir;
-  const fs::path outFile = outDir.path() / "stdout.bin";
-  result.exitCode =
-      kv::NativePlatform().RunProgram(fs::absolute(executable).string(), arguments,
-                                      directory.string(), stdinBytes, outFile.string());
-  std::ifstream in(outFile, std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  result.output = content.str();
-  result.files = ReadFiles(directory);
-  return result;
-}
-
-RunResult RunExecutable(const std::string& executable, std::string_view stdinBytes,
-                        const Files& files) {
-  TempDir dir;
-  WriteFiles(dir.path(), files);
-  return RunExecutableIn(executable, stdinBytes, dir.path());
-}
-
 std::string MaskTimings(std::string_view transcript) {
   static constexpr std::string_view kMark = " [ms] : ";
   std::string out;

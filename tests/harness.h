@@ -1,6 +1,7 @@
 // Test harness shared by every test: a platform double that captures the console, answers the
-// input statement and catches the process exit, and runners that start a program in a fresh
-// temporary directory and return its console bytes and every file it left behind.
+// input statement and catches the process exit, and runners that run a program in a fresh
+// temporary directory and return its console bytes and every file it left behind (the runners
+// of real executables, in child processes, are in tests/process.h).
 #pragma once
 
 #include <cstdint>
@@ -92,15 +93,6 @@ RunResult RunInProcess(const std::function<void()>& program, const std::vector<s
 // Runs `directory` in-process with an existing directory (files kept between runs).
 RunResult RunInDirectory(const std::function<void()>& program, FakePlatform& fake,
                          const std::filesystem::path& directory);
-
-// Runs a real executable as a child process in a fresh directory holding `files`, with
-// `stdinBytes` piped to its standard input.
-RunResult RunExecutable(const std::string& executable, std::string_view stdinBytes,
-                        const Files& files = {});
-// The same in an existing directory, optionally with command-line arguments.
-RunResult RunExecutableIn(const std::string& executable, std::string_view stdinBytes,
-                          const std::filesystem::path& directory,
-                          const std::vector<std::string>& arguments = {});
 
 // Replaces the milliseconds of every timing line ("1234 [ms] : Phase") by "#".
 std::string MaskTimings(std::string_view transcript);

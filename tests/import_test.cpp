@@ -11,10 +11,13 @@
 
 #include "search/phases.h"
 #include "tests/harness.h"
+#include "tests/memfs.h"
+#include "tests/process.h"
 
 namespace kv {
 namespace {
 
+using kvtest::FaultOp;
 using kvtest::Files;
 using kvtest::LE;
 using kvtest::Lines;
@@ -298,26 +301,14 @@ TEST(Import, EntryLimitEndsTheRunWithoutSaving) {
   }
 }
 
-// A platform on which the list cannot be written.
-class FailingSave : public kvtest::FakePlatform {
- public:
-  bool failCreate = false;
-  std::unique_ptr<FileHandle> Create(const std::string& name) override {
-    if (!failCreate) return native().Create(name);
-    NoteFileError({FileErrorKind::kReadOnly, ""});
-    return nullptr;
-  }
-  bool Rename(const std::string&, const std::string&) override {
-    NoteFileError({FileErrorKind::kNoAccess, ""});
-    return false;
-  }
-};
-
 TEST(Import, FailedSaveIsReportedAndKeepsTheOldList) {
   const std::string old = List64({1, 2, 2});
+  // The list cannot be written: no rename is allowed, and the work file may not even be created.
   for (bool failCreate : {false, true}) {
-    FailingSave fake;
-    fake.failCreate = failCreate;
+    kvtest::FaultPlatform fake({{FaultOp::kRename, "", FileErrorKind::kNoAccess}});
+    if (failCreate) {
+      fake.always.push_back({FaultOp::kOpen, Width64::kTempSievedFile, FileErrorKind::kReadOnly});
+    }
     const auto run =
         Import(fake, {"1", "in.txt", ""}, {{"_SievedListData.dat", old}, {"in.txt", "h\n9\n"}});
     EXPECT_EQ(run.exitCode, kFailed);

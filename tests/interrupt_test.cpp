@@ -20,10 +20,10 @@
 #include <set>
 #include <sstream>
 
+#include "tests/process.h"
 #include "tests/search_testing.h"
 
 // POSIX process control (the build leaves this file out on Windows).
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
@@ -52,25 +52,13 @@ std::string ReadFile(const fs::path& path) {
 class Child {
  public:
   Child(const fs::path& directory, const std::string& input) : output_(outDir_.path() / "out") {
-    int fds[2];
-    if (::pipe(fds) != 0) return;
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::dup2(fds[0], STDIN_FILENO);
-      ::close(fds[0]);
-      ::close(fds[1]);
-      const int out = ::open(output_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (out < 0 || ::chdir(directory.c_str()) != 0) ::_exit(127);
-      ::dup2(out, STDOUT_FILENO);
-      ::close(out);
-      ::execl(KV_KOLVEX_EXE, KV_KOLVEX_EXE, static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    ::close(fds[0]);
+    int toChild = -1;
+    pid_ = kvtest::StartProgram(KV_KOLVEX_EXE, {}, directory.string(), output_.string(), toChild);
+    if (pid_ < 0) return;
     // The answers fit the pipe: the write does not wait for the child.
     const bool written =
-        ::write(fds[1], input.data(), input.size()) == static_cast<ssize_t>(input.size());
-    ::close(fds[1]);
+        ::write(toChild, input.data(), input.size()) == static_cast<ssize_t>(input.size());
+    ::close(toChild);
     if (!written) Kill();
   }
   ~Child() {

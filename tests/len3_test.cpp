@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/fileutil.h"
+#include "tests/memfs.h"
 #include "tests/search_testing.h"
 #include "tests/table_files.h"
 
@@ -11,6 +12,7 @@ namespace {
 
 using kvtest::DecodeStore;
 using kvtest::FakePlatform;
+using kvtest::FaultOp;
 using kvtest::Files;
 using kvtest::LE;
 using kvtest::Lines;
@@ -311,15 +313,6 @@ TYPED_TEST(Len3, InterruptedSearchResumesToTheSameFiles) {
 
 // When the finished checkpoint cannot replace the table file, it stays; the next run lays it
 // over the table and loses nothing.
-// The finished checkpoint cannot be renamed over the table.
-class FailingRename : public FakePlatform {
- public:
-  bool Rename(const std::string& from, const std::string& to) override {
-    return from != Width64::kHalfFile && from != Width32::kHalfFile &&
-           FakePlatform::Rename(from, to);
-  }
-};
-
 TYPED_TEST(Len3, CheckpointThatCannotReplaceTheTableIsKept) {
   using W = TypeParam;
   const auto primes = kvtest::PrimesBelow(300);
@@ -328,7 +321,7 @@ TYPED_TEST(Len3, CheckpointThatCannotReplaceTheTableIsKept) {
   plain.input = {"", "3"};
   const auto whole = kvtest::RunInProcess(RunWholeProgram<W>, plain, start);
 
-  FailingRename failing;
+  kvtest::FaultPlatform failing({{FaultOp::kRename, W::kHalfFile, FileErrorKind::kInUse}});
   failing.input = {"", "3"};
   kvtest::WriteFiles(this->dir.path(), start);
   const auto first = kvtest::RunInDirectory(RunWholeProgram<W>, failing, this->dir.path());
@@ -365,7 +358,7 @@ TYPED_TEST(Len3, FailedResultOrStoreWriteEndsTheRunBeforeTheCheckpoint) {
        "緊急停止します。\r\n_ContData_insp.txt : ディスクの空き容量が不足しています。\r\n"},
   };
   for (const Case& c : cases) {
-    kvtest::FailingWrites failing(c.file);
+    kvtest::FaultPlatform failing({kvtest::FullDisk(c.file)});
     std::vector<typename W::Value> values = {3, 5, 7, 11};
     auto s = kvtest::MakeState<W>(values, 3);
     TempDir dir;

@@ -1,4 +1,4 @@
-// The in-memory working directory and the fault double.
+// The fault double, on disk and over the in-memory working directory.
 #include "tests/memfs.h"
 
 #include <algorithm>
@@ -7,11 +7,35 @@
 namespace kvtest {
 namespace {
 
+// A file of the fault double: its writes and syncs meet the faults first.
+class FaultFile : public kv::FileHandle {
+ public:
+  FaultFile(FaultPlatform& owner, std::string name, std::unique_ptr<kv::FileHandle> inner)
+      : owner_(owner), name_(std::move(name)), inner_(std::move(inner)) {}
+
+  int64_t Size() override { return inner_->Size(); }
+  bool SeekEnd() override { return inner_->SeekEnd(); }
+  bool SeekTo(int64_t offset) override { return inner_->SeekTo(offset); }
+  int64_t Read(void* buffer, int64_t count) override { return inner_->Read(buffer, count); }
+  bool Write(const void* buffer, int64_t count) override {
+    if (count < 0) return false;
+    const int64_t allowed = owner_.AllowWrite(name_, count);
+    const bool written = inner_->Write(buffer, std::clamp<int64_t>(allowed, 0, count));
+    return written && allowed >= count;
+  }
+  bool Sync() override { return owner_.Allow(FaultOp::kWrite, name_) && inner_->Sync(); }
+  bool Close() override { return inner_->Close(); }
+
+ private:
+  FaultPlatform& owner_;
+  std::string name_;
+  std::unique_ptr<kv::FileHandle> inner_;
+};
+
 class MemoryFile : public kv::FileHandle {
  public:
-  MemoryFile(MemoryPlatform& owner, std::string name, std::shared_ptr<std::string> content,
-             bool writable)
-      : owner_(owner), name_(std::move(name)), content_(std::move(content)), writable_(writable) {}
+  MemoryFile(MemoryPlatform& owner, std::shared_ptr<std::string> content, bool writable)
+      : owner_(owner), content_(std::move(content)), writable_(writable) {}
 
   int64_t Size() override { return static_cast<int64_t>(content_->size()); }
   bool SeekEnd() override {
@@ -33,16 +57,14 @@ class MemoryFile : public kv::FileHandle {
   }
   bool Write(const void* buffer, int64_t count) override {
     if (!writable_ || count < 0) return false;
-    const int64_t allowed = owner_.AllowWrite(name_, count);
-    const auto n = static_cast<size_t>(std::clamp<int64_t>(allowed, 0, count));
+    const auto n = static_cast<size_t>(count);
     if (n > 0) owner_.Changing(content_);
     if (content_->size() < position_ + n) content_->resize(position_ + n, '\0');
     std::memcpy(content_->data() + position_, buffer, n);
     position_ += n;
-    return allowed >= count;
+    return true;
   }
   bool Sync() override {
-    if (!owner_.AllowSync(name_)) return false;
     owner_.Synced(content_);
     return true;
   }
@@ -50,13 +72,67 @@ class MemoryFile : public kv::FileHandle {
 
  private:
   MemoryPlatform& owner_;
-  std::string name_;
   std::shared_ptr<std::string> content_;
   bool writable_;
   size_t position_ = 0;
 };
 
 }  // namespace
+
+std::unique_ptr<kv::FileHandle> FaultPlatform::Watched(const std::string& name,
+                                                       std::unique_ptr<kv::FileHandle> file) {
+  if (!file) return file;
+  return std::make_unique<FaultFile>(*this, name, std::move(file));
+}
+
+std::unique_ptr<kv::FileHandle> FaultPlatform::OpenRead(const std::string& name) {
+  if (!Allow(FaultOp::kOpen, name)) return nullptr;
+  return Watched(name, FakePlatform::OpenRead(name));
+}
+std::unique_ptr<kv::FileHandle> FaultPlatform::Create(const std::string& name) {
+  if (!Allow(FaultOp::kOpen, name)) return nullptr;
+  return Watched(name, FakePlatform::Create(name));
+}
+std::unique_ptr<kv::FileHandle> FaultPlatform::OpenAppend(const std::string& name) {
+  if (!Allow(FaultOp::kOpen, name)) return nullptr;
+  return Watched(name, FakePlatform::OpenAppend(name));
+}
+bool FaultPlatform::Copy(const std::string& from, const std::string& to) {
+  return Allow(FaultOp::kRename, from) && FakePlatform::Copy(from, to);
+}
+bool FaultPlatform::Rename(const std::string& from, const std::string& to) {
+  return Allow(FaultOp::kRename, from) && FakePlatform::Rename(from, to);
+}
+bool FaultPlatform::Remove(const std::string& name) {
+  return Allow(FaultOp::kRemove, name) && FakePlatform::Remove(name);
+}
+bool FaultPlatform::Truncate(const std::string& name, int64_t size) {
+  return Allow(FaultOp::kWrite, name) && FakePlatform::Truncate(name, size);
+}
+
+std::optional<FaultKind> FaultPlatform::Hit(FaultOp o, const std::string& name) {
+  FaultKind how = kind;
+  kv::FileErrorKind reason = error;
+  if (spared.count(name) == 0 && ++counts[static_cast<int>(o)] == k && o == op) {
+    injected = true;
+  } else {
+    const auto standing = std::find_if(always.begin(), always.end(), [&](const FileFault& f) {
+      return f.op == o && (f.file.empty() || f.file == name);
+    });
+    if (standing == always.end()) return std::nullopt;
+    how = standing->kind;
+    reason = standing->error;
+  }
+  if (how == FaultKind::kStop) throw Killed{};
+  kv::NoteFileError({reason, ""});
+  return how;
+}
+
+int64_t FaultPlatform::AllowWrite(const std::string& name, int64_t count) {
+  const auto how = Hit(FaultOp::kWrite, name);
+  if (!how) return count;
+  return *how == FaultKind::kShort ? count / 2 : 0;
+}
 
 void MemoryPlatform::SetFiles(const Files& content) {
   files.clear();
@@ -72,7 +148,7 @@ Files MemoryPlatform::Snapshot() const {
 
 std::unique_ptr<kv::FileHandle> MemoryPlatform::Open(const std::string& name, bool create,
                                                      bool truncate, bool writable) {
-  if (!AllowOpen(name)) return nullptr;
+  if (!Allow(FaultOp::kOpen, name)) return nullptr;
   auto it = files.find(name);
   if (it == files.end()) {
     if (!create) return nullptr;
@@ -83,7 +159,7 @@ std::unique_ptr<kv::FileHandle> MemoryPlatform::Open(const std::string& name, bo
     Changing(it->second);
     it->second->clear();
   }
-  return std::make_unique<MemoryFile>(*this, name, it->second, writable);
+  return Watched(name, std::make_unique<MemoryFile>(*this, it->second, writable));
 }
 
 std::unique_ptr<kv::FileHandle> MemoryPlatform::OpenRead(const std::string& name) {
@@ -97,7 +173,7 @@ std::unique_ptr<kv::FileHandle> MemoryPlatform::OpenAppend(const std::string& na
 }
 
 bool MemoryPlatform::Copy(const std::string& from, const std::string& to) {
-  if (!AllowRename(from)) return false;
+  if (!Allow(FaultOp::kRename, from)) return false;
   auto it = files.find(from);
   if (it == files.end()) return false;
   auto copy = std::make_shared<std::string>(*it->second);
@@ -108,7 +184,7 @@ bool MemoryPlatform::Copy(const std::string& from, const std::string& to) {
 
 bool MemoryPlatform::Truncate(const std::string& name, int64_t size) {
   auto it = files.find(name);
-  if (it == files.end() || size < 0 || AllowWrite(name, 1) < 1) return false;
+  if (it == files.end() || size < 0 || !Allow(FaultOp::kWrite, name)) return false;
   if (static_cast<size_t>(size) < it->second->size()) it->second->resize(static_cast<size_t>(size));
   Synced(it->second);
   return true;
@@ -124,7 +200,7 @@ void MemoryPlatform::DropUnsynced() {
 }
 
 bool MemoryPlatform::Rename(const std::string& from, const std::string& to) {
-  if (!AllowRename(from)) return false;
+  if (!Allow(FaultOp::kRename, from)) return false;
   auto it = files.find(from);
   if (it == files.end()) return false;
   if (from == to) return true;
@@ -132,21 +208,6 @@ bool MemoryPlatform::Rename(const std::string& from, const std::string& to) {
   files.erase(it);
   files[to] = std::move(content);
   return true;
-}
-
-bool FaultPlatform::Hit(FaultOp o, const std::string& name) {
-  if (spared.count(name) != 0) return true;
-  const int64_t n = ++counts[static_cast<int>(o)];
-  if (o != op || n != k) return true;
-  injected = true;
-  if (kind == FaultKind::kStop) throw Killed{};
-  kv::NoteFileError({error, ""});
-  return false;
-}
-
-int64_t FaultPlatform::AllowWrite(const std::string& name, int64_t count) {
-  if (Hit(FaultOp::kWrite, name)) return count;
-  return kind == FaultKind::kShort ? count / 2 : 0;
 }
 
 }  // namespace kvtest

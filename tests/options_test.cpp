@@ -11,6 +11,7 @@
 #include "import/import.h"
 #include "search/phases.h"
 #include "tests/harness.h"
+#include "tests/process.h"
 #include "tests/search_testing.h"
 
 namespace kv {

@@ -9,6 +9,7 @@
 
 #include "platform/fileutil.h"
 #include "tests/harness.h"
+#include "tests/process.h"
 
 namespace kv {
 namespace {

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "report/primality.h"
+#include "tests/process.h"
 #include "tests/search_testing.h"
 #include "tests/table_files.h"
 

@@ -4,6 +4,7 @@
 
 #include "search/phases.h"
 #include "tests/harness.h"
+#include "tests/process.h"
 
 namespace kv {
 namespace {

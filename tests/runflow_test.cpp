@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/process.h"
 #include "tests/table_files.h"
 
 namespace kv {

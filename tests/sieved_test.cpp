@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/memfs.h"
 #include "tests/table_files.h"
 
 namespace kv {
@@ -170,7 +171,7 @@ TYPED_TEST(Sieved, FailedRewriteKeepsTheOldList) {
   EXPECT_TRUE(reported(run.output)) << run.output;
   EXPECT_EQ(run.files, files);
 
-  kvtest::FailingWrites failing(W::kTempSievedFile);
+  kvtest::FaultPlatform failing({kvtest::FullDisk(W::kTempSievedFile)});
   this->state = SearchState<W>{};
   run = RunPhase<W>(this->state, save, failing, files);
   EXPECT_EQ(run.output, message + "ディスクの空き容量が不足しています。" + end);

@@ -6,9 +6,7 @@
 
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "search/phases.h"
@@ -78,46 +76,6 @@ struct Names<kv::Width32> {
       "32bit版の使用可能範囲(2147483647以下)を超えるデータが見つかりました。";
   static constexpr const char* kAdvice =
       "この行を消去したファイルにて再度登録するか、通常(64bit)版をご使用下さい。";
-};
-
-// A platform on which every write to one named file fails after the file was opened, as on a
-// full disk.
-class FailingWrites : public FakePlatform {
- public:
-  explicit FailingWrites(std::string name) : name_(std::move(name)) {}
-  std::unique_ptr<kv::FileHandle> Create(const std::string& name) override {
-    return Wrap(name, native().Create(name));
-  }
-  std::unique_ptr<kv::FileHandle> OpenAppend(const std::string& name) override {
-    return Wrap(name, native().OpenAppend(name));
-  }
-
- private:
-  class Handle : public kv::FileHandle {
-   public:
-    explicit Handle(std::unique_ptr<kv::FileHandle> inner) : inner_(std::move(inner)) {}
-    int64_t Size() override { return inner_->Size(); }
-    bool SeekEnd() override { return inner_->SeekEnd(); }
-    bool SeekTo(int64_t offset) override { return inner_->SeekTo(offset); }
-    int64_t Read(void* buffer, int64_t count) override { return inner_->Read(buffer, count); }
-    bool Write(const void* buffer, int64_t count) override {
-      // Half of the bytes reach the file, as in a write cut short.
-      inner_->Write(buffer, count / 2);
-      kv::NoteFileError({kv::FileErrorKind::kDiskFull, ""});
-      return false;
-    }
-    bool Sync() override { return inner_->Sync(); }
-    bool Close() override { return inner_->Close(); }
-
-   private:
-    std::unique_ptr<kv::FileHandle> inner_;
-  };
-  std::unique_ptr<kv::FileHandle> Wrap(const std::string& name,
-                                       std::unique_ptr<kv::FileHandle> file) {
-    if (!file || name != name_) return file;
-    return std::make_unique<Handle>(std::move(file));
-  }
-  std::string name_;
 };
 
 using BothWidths = ::testing::Types<kv::Width64, kv::Width32>;

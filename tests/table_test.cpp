@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/fileutil.h"
+#include "tests/memfs.h"
 #include "tests/table_files.h"
 
 namespace kv {
@@ -278,7 +279,7 @@ TYPED_TEST(TableFiles, FailedSaveLeavesBothTableFilesIntact) {
   EXPECT_EQ(run.files, files);
 
   // The file opens but the write is cut short: no half-written table is taken for a save.
-  kvtest::FailingWrites failing(W::kTempTableFile);
+  kvtest::FaultPlatform failing({kvtest::FullDisk(W::kTempTableFile)});
   this->state = SearchState<W>{};
   run = RunPhase<W>(this->state, save, failing, files);
   EXPECT_EQ(run.exitCode, kFailed);
@@ -324,7 +325,7 @@ TYPED_TEST(TableFiles, CheckpointWriteFailureEndsTheRunAtOnce) {
   EXPECT_EQ(run.exitCode, kFailed);
   EXPECT_TRUE(MaskTimings(run.output).starts_with(Loaded("5") + expected + W::kHalfFile + " : "));
 
-  kvtest::FailingWrites failing(W::kHalfFile);
+  kvtest::FaultPlatform failing({kvtest::FullDisk(W::kHalfFile)});
   this->state = SearchState<W>{};
   run = RunPhase<W>(this->state, checkpoint, failing, files);
   EXPECT_EQ(run.exitCode, kFailed);
