@@ -298,7 +298,7 @@ class Campaign {
   // The size and the count of result lines of every result file.
   void SnapshotResults() {
     for (int length = 3; length <= 64; ++length) {
-      const std::string name = "_L" + std::to_string(length) + "_ResultData.txt";
+      const std::string name = ResultFileName(static_cast<uint64_t>(length));
       auto file = Os().OpenRead(name);
       if (!file) continue;
       auto& [size, lines] = sizes_[length];
