@@ -10,11 +10,10 @@
 #include "console/numtext.h"
 #include "platform/platform.h"
 #include "report/model.h"
-#include "report/options.h"
 #include "report/results.h"
 #include "report/store.h"
 #include "report/tableload.h"
-#include "search/width.h"
+#include "search/filenames.h"
 
 namespace kv {
 namespace {
@@ -47,19 +46,20 @@ static_assert(sizeof kProblemLabels / sizeof kProblemLabels[0] ==
 
 class Report {
  public:
-  explicit Report(const ReportOptions& options) : o_(options) {}
+  Report(const std::string& directory, const std::string& csvFile)
+      : directory_(directory), csvFile_(csvFile) {}
 
   int Run() {
     Print(std::string("kvreport ") + KV_SUITE_VERSION);
     Print("");
     std::vector<FileEntry> files;
-    if (!Os().ListFiles(o_.directory, files)) {
-      Print((o_.directory.empty() ? std::string(".") : o_.directory) +
+    if (!Os().ListFiles(directory_, files)) {
+      Print((directory_.empty() ? std::string(".") : directory_) +
             " : ディレクトリを読み込めませんでした。");
       return 2;
     }
-    if (!o_.csvFile.empty() && !csv_.Open(o_.csvFile)) {
-      Print(o_.csvFile + " : ファイルを作成できませんでした。");
+    if (!csvFile_.empty() && !csv_.Open(csvFile_)) {
+      Print(csvFile_ + " : ファイルを作成できませんでした。");
       return 2;
     }
     ShowTable(files);
@@ -67,7 +67,7 @@ class Report {
     ShowStore();
     ShowChecks();
     if (!csv_.Close()) {
-      Print(o_.csvFile + " : ファイル書き込みに失敗しました。");
+      Print(csvFile_ + " : ファイル書き込みに失敗しました。");
       readFailed_ = true;
     }
     if (problems_.Total() > 0) Print("問題が " + Number(problems_.Total()) + " 件見つかりました。");
@@ -87,7 +87,7 @@ class Report {
 
   void ShowTable(const std::vector<FileEntry>& files) {
     std::vector<std::string> lines;
-    const ReadStatus status = LoadReportTable(o_.directory, files, table_, lines);
+    const ReadStatus status = LoadReportTable(directory_, files, table_, lines);
     if (status == ReadStatus::kOk) {
       Print("【データ】 " + table_.tableFile + " (" + Number(table_.bits) + "bit版)");
     } else {
@@ -120,7 +120,7 @@ class Report {
 
   void ShowResults(const std::vector<FileEntry>& files) {
     std::vector<std::string> unreadable;
-    if (!ReadResultFiles(o_.directory, files, table_, results_, problems_, unreadable)) {
+    if (!ReadResultFiles(directory_, files, table_, results_, problems_, unreadable)) {
       readFailed_ = true;
     }
     Print("");
@@ -173,7 +173,7 @@ class Report {
     uint32_t shown = start;
     StoreSummary store;
     const ReadStatus status = SummarizeStore(
-        o_.directory, table_, csv_, store, problems_, [&](int64_t done, int64_t total) {
+        directory_, table_, csv_, store, problems_, [&](int64_t done, int64_t total) {
           const uint32_t now = Os().TickCount();
           if (now - shown <= kDisplayInterval) return;
           shown = now;
@@ -233,7 +233,8 @@ class Report {
     }
   }
 
-  const ReportOptions& o_;
+  const std::string& directory_;
+  const std::string& csvFile_;
   TableView table_;
   ResultSummary results_;
   Problems problems_;
@@ -245,24 +246,8 @@ class Report {
 
 }  // namespace
 
-int RunReportProgram(const std::vector<std::string>& args) {
-  const ReportOptions options = ParseReportOptions(args);
-  switch (options.action) {
-    case ReportOptions::Action::kHelp:
-      for (const std::string& line : ReportUsage()) PrintLine(line);
-      return 0;
-    case ReportOptions::Action::kVersion:
-      PrintLine(std::string("kvreport ") + KV_SUITE_VERSION);
-      return 0;
-    case ReportOptions::Action::kBad:
-      PrintLine(options.error);
-      PrintLine("");
-      for (const std::string& line : ReportUsage()) PrintLine(line);
-      return 2;
-    case ReportOptions::Action::kReport:
-      break;
-  }
-  return Report(options).Run();
+int RunReport(const std::string& directory, const std::string& csvFile) {
+  return Report(directory, csvFile).Run();
 }
 
 }  // namespace kv

@@ -9,8 +9,9 @@
 
 #include "console/numtext.h"
 #include "report/primality.h"
+#include "search/filenames.h"
+#include "search/linetext.h"
 #include "search/parallel.h"
-#include "search/width.h"
 
 namespace kv {
 namespace {
@@ -42,21 +43,23 @@ bool ParseNumber(std::string_view text, uint64_t& value) {
   return true;
 }
 
-// "Len k, a + d *n" exactly as the search writes it; k at least 3, d at least 1, and the term
-// after the last still a 64-bit number.
+// "Len k, a + d *n" exactly as the search writes it (search/linetext.h); k at least 3, d at least
+// 1, and the term after the last still a 64-bit number.
 bool ParseResultLine(std::string_view text, Line& line) {
-  const size_t comma = text.find(", ");
-  const size_t plus = text.find(" + ");
-  constexpr std::string_view kEnd = " *n";
-  if (text.substr(0, 4) != "Len " || comma == std::string_view::npos ||
-      plus == std::string_view::npos || plus < comma || text.size() < plus + 3 + kEnd.size() ||
-      text.substr(text.size() - kEnd.size()) != kEnd) {
+  if (!text.starts_with(kLineLengthLead) || !text.ends_with(kLineTail)) return false;
+  text.remove_prefix(kLineLengthLead.size());
+  text.remove_suffix(kLineTail.size());
+  const size_t comma = text.find(kLineFirstLead);
+  const size_t plus = text.find(kLineDifferenceLead);
+  if (comma == std::string_view::npos || plus == std::string_view::npos || plus < comma) {
     return false;
   }
+  const size_t firstAt = comma + kLineFirstLead.size();
+  const size_t differenceAt = plus + kLineDifferenceLead.size();
   uint64_t length = 0;
-  if (!ParseNumber(text.substr(4, comma - 4), length) ||
-      !ParseNumber(text.substr(comma + 2, plus - comma - 2), line.first) ||
-      !ParseNumber(text.substr(plus + 3, text.size() - kEnd.size() - plus - 3), line.difference)) {
+  if (!ParseNumber(text.substr(0, comma), length) ||
+      !ParseNumber(text.substr(firstAt, plus - std::min(plus, firstAt)), line.first) ||
+      !ParseNumber(text.substr(differenceAt), line.difference)) {
     return false;
   }
   if (length < 3 || length > static_cast<uint64_t>(std::numeric_limits<int32_t>::max()) ||

@@ -52,7 +52,8 @@ bool isRuledOut(const SievedList<W>& list, typename W::Value v);
 template <typename W>
 bool LoadSievedList(const std::string& name, SievedList<W>& list);
 
-// Extension of progressions and the result files.
+// Following progressions to their end (follow.cpp).
+// The index of `value` among records `from` to `to` of the table; 0 when it is not there.
 template <typename W>
 int32_t FindEntry(const NumberTable<W>& table, typename W::Value value, int32_t from, int32_t to);
 // Where a progression ends: finished (inside the table, or ruled out just beyond it) or
@@ -75,11 +76,17 @@ template <typename W>
 void ExtendProgression(SearchState<W>& s, typename W::Value next, int32_t firstIndex,
                        int32_t secondIndex, typename W::Value difference, int32_t searchFrom,
                        int32_t termCount);
+
+// The pending list (pending.cpp).
+// Makes room for at least one more entry (200000 more when it is full).
 void GrowPendingList(PendingList& list);
+// Appends an entry, growing the list first when it is full.
+void AddPendingEntry(PendingList& list, const PendingEntry& entry);
+
+// The result files (resultfiles.cpp); the texts of their lines are in search/linetext.h.
 template <typename W>
 void WriteResultLine(SearchState<W>& s, int32_t termCount, int32_t firstIndex,
                      typename W::Value difference);
-void AppendToTextFile(const std::string& name, std::string_view text, bool addLineEnd);
 // Appends "Len n, a + d *n" and a line end: the line of a result file and of the inspection
 // text. Safe from any thread.
 template <typename W>
@@ -89,6 +96,9 @@ void AppendProgressionLine(std::string& text, int32_t termCount, typename W::Val
 // collection. Called before the pending list is stored and before a checkpoint is written.
 template <typename W>
 void FlushResultLines(SearchState<W>& s);
+
+// Appending to the system's text files (textfile.cpp).
+void AppendToTextFile(const std::string& name, std::string_view text, bool addLineEnd);
 
 // Continuation store and its re-examination.
 template <typename W>

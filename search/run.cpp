@@ -4,6 +4,7 @@
 #include "console/console.h"
 #include "console/numtext.h"
 #include "platform/platform.h"
+#include "search/filenames.h"
 #include "search/journal.h"
 #include "search/phases.h"
 
@@ -38,9 +39,10 @@ void AskMinSaveLength(SearchState<W>& s) {
 void PrintClosingBlock() {
   PrintLine("");
   PrintLine("完了しました。発見した数列は以下のファイルに保存されました。");
-  PrintLine("_L (長さ) _ResultData.txt , _ContData.dat");
+  PrintLine(std::string(kResultFilePrefix) + " (長さ) " + kResultFileSuffix + " , " + kStoreFile);
   PrintLine("前者はこれ以上続かない数列、後者はデータ外に続く可能性があります。");
-  PrintLine("なお、 _ContData.dat の内容は _ContData_insp.txt にて確認できます。");
+  PrintLine("なお、 " + std::string(kStoreFile) + " の内容は " + kInspectionFile +
+            " にて確認できます。");
 }
 
 // However the run ends, the journal records nothing more after it.

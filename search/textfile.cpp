@@ -2,6 +2,7 @@
 #include "console/console.h"
 #include "platform/fileutil.h"
 #include "platform/platform.h"
+#include "search/filenames.h"
 #include "search/journal.h"
 #include "search/phases.h"
 
@@ -25,7 +26,7 @@ bool DropTornLine(const std::string& name) {
   if (!ReadWholeFile(name, content)) return false;
   const size_t end = content.rfind('\n');
   content.resize(end == std::string::npos ? 0 : end + 1);
-  return ReplaceFileSafely(name, "__TEMP___" + name, content);
+  return ReplaceFileSafely(name, TempFileName(name), content);
 }
 
 }  // namespace

@@ -1,22 +1,14 @@
 // The two builds of the search program differ only in the width of their values. Everything that
 // depends on it (value type, record size, file names, texts naming the limit) lives here, so both
-// widths compile from the same sources and are tested in the same test binary.
+// widths compile from the same sources and are tested in the same test binary. The names of the
+// files that both widths share are in search/filenames.h.
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 #include "search/filenames.h"
 
 namespace kv {
-
-// Files that both widths share (and search/filenames.h).
-inline constexpr const char* kResultHeaderLine = "n=0,1, ... ,Len-1";
-inline constexpr const char* kResultFilePrefix = "_L";
-inline constexpr const char* kResultFileSuffix = "_ResultData.txt";
-inline std::string ResultFileName(uint64_t length) {
-  return kResultFilePrefix + std::to_string(length) + kResultFileSuffix;
-}
 
 struct Width64 {
   using Value = uint64_t;
