@@ -100,7 +100,8 @@ inline constexpr int64_t kItemPieceBytes = int64_t{1} << 20;
 template <typename Take>
 bool ReadItems(FileHandle& file, int64_t count, int64_t size, Take&& take) {
   const int64_t perPiece = std::max<int64_t>(1, kItemPieceBytes / size);
-  std::vector<unsigned char> piece(static_cast<size_t>(std::clamp<int64_t>(count, 0, perPiece) * size));
+  std::vector<unsigned char> piece(
+      static_cast<size_t>(std::clamp<int64_t>(count, 0, perPiece) * size));
   for (int64_t first = 0; first < count; first += perPiece) {
     const int64_t n = std::min(perPiece, count - first);
     if (!ReadExactly(file, piece.data(), n * size)) return false;

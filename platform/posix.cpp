@@ -16,8 +16,8 @@
 #include <ctime>
 #include <string>
 #include <thread>
-#include <vector>
 #include <utility>
+#include <vector>
 
 #include "platform/linereader.h"
 #include "platform/platform.h"

@@ -19,8 +19,8 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
-#include <vector>
 #include <utility>
+#include <vector>
 
 #include "platform/linereader.h"
 #include "platform/platform.h"

@@ -68,10 +68,7 @@ TEST(CommandLine, OptionsGiveTheBytesAndFilesOfPipedAnswers) {
        {"--add", "next.txt", "--min-length", "6", "--no-wait"},
        "",
        "next.txt\n6\n\n"},
-      {KV_KOLVEX_EXE,
-       {"--min-length=7", "--threads", "1"},
-       "next.txt\n\n",
-       "next.txt\n7\n\n"},
+      {KV_KOLVEX_EXE, {"--min-length=7", "--threads", "1"}, "next.txt\n\n", "next.txt\n7\n\n"},
       {KV_KOLVEX32_EXE, {"--add", "", "--no-wait", "--min-length", "6"}, "", "\n6\n\n"},
       {KV_KOLVEX32_EXE, {"--add", "missing.txt", "--threads", "2"}, "5\n\n", "missing.txt\n5\n\n"},
       {KV_KOLVEX_EXE, {"--min-length", "8"}, "", "\n8\n"},  // input ends at the closing prompt
