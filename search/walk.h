@@ -465,7 +465,9 @@ class DenseWalker {
       if (onlyLonger_ && hits != 0) {
         // The fourth terms m + 2d of the 64 differences are every second bit from m + 2 base.
         const uint64_t at = up + 2 * base;
-        uint64_t keep = EvenBits(bitmap_.Bits(at)) | (EvenBits(bitmap_.Bits(at + 64)) << 32);
+        using Map = ValueBitmap<W>;
+        uint64_t keep =
+            Map::EvenBits(bitmap_.Bits(at)) | (Map::EvenBits(bitmap_.Bits(at + 64)) << 32);
         if (insideLimit < base) {
           keep = ~uint64_t{0};
         } else if (insideLimit - base < 63) {
@@ -617,17 +619,6 @@ class DenseWalker {
         }
       }
     }
-  }
-
-  // Bits 0, 2, 4, ..., 62 of x packed into the low 32 bits.
-  static uint64_t EvenBits(uint64_t x) {
-    x &= 0x5555555555555555ULL;
-    x = (x | (x >> 1)) & 0x3333333333333333ULL;
-    x = (x | (x >> 2)) & 0x0F0F0F0F0F0F0F0FULL;
-    x = (x | (x >> 4)) & 0x00FF00FF00FF00FFULL;
-    x = (x | (x >> 8)) & 0x0000FFFF0000FFFFULL;
-    x = (x | (x >> 16)) & 0x00000000FFFFFFFFULL;
-    return x;
   }
 
   // First index in [from, n] whose value is at least x, or n + 1.
