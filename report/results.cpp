@@ -46,7 +46,11 @@ bool ParseNumber(std::string_view text, uint64_t& value) {
 // "Len k, a + d *n" exactly as the search writes it (search/linetext.h); k at least 3, d at least
 // 1, and the term after the last still a 64-bit number.
 bool ParseResultLine(std::string_view text, Line& line) {
-  if (!text.starts_with(kLineLengthLead) || !text.ends_with(kLineTail)) return false;
+  // The lead and the tail must not overlap ("Len *n" has both).
+  if (text.size() < kLineLengthLead.size() + kLineTail.size() ||
+      !text.starts_with(kLineLengthLead) || !text.ends_with(kLineTail)) {
+    return false;
+  }
   text.remove_prefix(kLineLengthLead.size());
   text.remove_suffix(kLineTail.size());
   const size_t comma = text.find(kLineFirstLead);
