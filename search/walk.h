@@ -538,25 +538,30 @@ class DenseWalker {
 
     // Term k of the progression, k = 1 or 3 .. kTerms, is b for e = (m - b) / 2 or
     // e = (b - m) / (2 (k - 2)).
-    std::vector<uint64_t> others;
+    // Most candidates fail the first test, so they are tested before they are kept and sorted;
+    // the buffer serves every line of the thread.
+    auto keeps = [&](uint64_t e) {
+      if (e < first || e > last || e % wheel == 0 || !bitmap_.Reaches(up - e)) return false;
+      for (uint64_t k = 1; k <= static_cast<uint64_t>(kTerms) - 2; ++k) {
+        if (!bitmap_.Reaches(up + k * e)) return false;
+      }
+      return true;
+    };
+    thread_local std::vector<uint64_t> others;
+    others.clear();
     for (const uint64_t b : bitmap_.WheelExceptions()) {
       if (b < mid) {
-        others.push_back((mid - b) / 2);
+        if (keeps((mid - b) / 2)) others.push_back((mid - b) / 2);
         continue;
       }
       for (uint64_t k = 1; k <= static_cast<uint64_t>(kTerms) - 2; ++k) {
-        if ((b - mid) % (2 * k) == 0) others.push_back((b - mid) / (2 * k));
+        if ((b - mid) % (2 * k) == 0 && keeps((b - mid) / (2 * k))) {
+          others.push_back((b - mid) / (2 * k));
+        }
       }
     }
     std::sort(others.begin(), others.end());
     others.erase(std::unique(others.begin(), others.end()), others.end());
-    std::erase_if(others, [&](uint64_t e) {
-      if (e < first || e > last || e % wheel == 0 || !bitmap_.Reaches(up - e)) return true;
-      for (uint64_t k = 1; k <= static_cast<uint64_t>(kTerms) - 2; ++k) {
-        if (!bitmap_.Reaches(up + k * e)) return true;
-      }
-      return false;
-    });
     size_t next = 0;
     auto handOffUpTo = [&](uint64_t e) {
       for (; next < others.size() && others[next] < e; ++next) {
