@@ -33,12 +33,12 @@ bool WriteWholeFile(const std::string& name, std::string_view content) {
   return written && closed;
 }
 
-bool AppendToFile(const std::string& name, std::string_view content) {
+bool AppendToFile(const std::string& name, std::string_view content, bool sync) {
   auto file = Os().OpenAppend(name);
   if (!file) return false;
   bool ok = file->SeekEnd();
   ok = ok && file->Write(content.data(), static_cast<int64_t>(content.size()));
-  ok = ok && file->Sync();
+  ok = ok && (!sync || file->Sync());
   const bool closed = file->Close();
   return ok && closed;
 }

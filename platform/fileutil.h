@@ -22,9 +22,9 @@ bool ReadWholeFile(FileHandle& file, std::string& content);
 // Creates (or truncates) the file and writes `content`; false on any failure.
 bool WriteWholeFile(const std::string& name, std::string_view content);
 
-// Opens (or creates) the file, moves to its end, writes `content` and forces it to disk; false on
-// any failure.
-bool AppendToFile(const std::string& name, std::string_view content);
+// Opens (or creates) the file, moves to its end, writes `content` and, when `sync` is set, forces
+// it to disk; false on any failure.
+bool AppendToFile(const std::string& name, std::string_view content, bool sync = true);
 
 // The new content of the file `name`, written in pieces under the name `temp` and put in the
 // place of `name` only once it is complete on disk. At any failure `temp` is closed and removed

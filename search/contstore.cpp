@@ -117,7 +117,8 @@ void SaveContData(SearchState<W>& s) {
   if (!text.empty()) AppendToTextFile(kInspectionFile, text, false);
 
   writePiece();
-  ok = file->Sync() && ok;
+  // With a journal, the store is forced to disk before the run moves on from its present point.
+  if (!JournalOpen()) ok = file->Sync() && ok;
   ok = file->Close() && ok;
   if (!ok) StoreFailed();
   list.pendingCount = 0;

@@ -1,6 +1,7 @@
 // The journal of the appended files: recording resume points and mending the files after a stop.
 #include "search/journal.h"
 
+#include <algorithm>
 #include <string_view>
 #include <vector>
 
@@ -34,6 +35,8 @@ struct Journal {
   std::string halfFile;
   int64_t recordBytes = 0;
   Entry present;
+  // The files appended to since they were last forced to disk.
+  std::vector<std::string> unsynced;
 };
 
 Journal journal;
@@ -318,6 +321,9 @@ bool JournalMended() { return journal.open && journal.mended; }
 
 void JournalTrack(const std::string& name) {
   if (!journal.open) return;
+  if (std::find(journal.unsynced.begin(), journal.unsynced.end(), name) == journal.unsynced.end()) {
+    journal.unsynced.push_back(name);
+  }
   for (const FileMark& mark : journal.present.files) {
     if (mark.name == name) return;
   }
@@ -325,11 +331,26 @@ void JournalTrack(const std::string& name) {
   Write(nullptr, false);
 }
 
+void JournalSync() {
+  if (!journal.open) return;
+  while (!journal.unsynced.empty()) {
+    const std::string name = journal.unsynced.back();
+    if (Os().Exists(name)) {
+      auto file = Os().OpenAppend(name);
+      const bool synced = file && file->Sync();
+      if (!(file && file->Close() && synced)) Failed(name, "ファイル書き込みに失敗しました。");
+    }
+    journal.unsynced.pop_back();
+  }
+}
+
 RunPoint JournalPoint() { return journal.present.point; }
 
 bool JournalAdvance(const RunPoint& next, std::initializer_list<const char*> gone,
                     const std::function<bool()>& move) {
   if (!journal.open) return move();
+  // The lengths recorded for the next point must be on disk before the journal names them.
+  JournalSync();
   Entry after;
   after.point = next;
   for (const FileMark& mark : journal.present.files) {
@@ -349,6 +370,7 @@ void LeaveJournal() { journal.open = false; }
 
 void CloseJournal() {
   if (!journal.open) return;
+  JournalSync();
   journal.open = false;
   Os().Remove(kJournalFile);
 }

@@ -33,16 +33,21 @@ void OpenJournal(const std::string& tableFile, const std::string& halfFile, int6
 bool JournalOpen();
 // True when the files were brought back to a point recorded by an earlier run.
 bool JournalMended();
-// Before the first append to a file: the journal learns its present length.
+// Before each append to a file: the journal learns its present length (at the first), and that
+// the file is to be forced to disk before the next point. While the journal is open, appends do
+// not force their files to disk themselves.
 void JournalTrack(const std::string& name);
+// Forces every file appended to since the last point to disk; ends the run when one cannot be.
+void JournalSync();
 // The present point (as the journal knows it).
 RunPoint JournalPoint();
-// Moves the run to `next`: records the present lengths of the appended files (the files in `gone`
-// as absent) as those of `next`, does `move` and, when it succeeded, takes `next` as the present
-// point. Returns what `move` returned. Without an open journal it only does `move`.
+// Moves the run to `next`: forces the appended files to disk, records the present lengths of the
+// appended files (the files in `gone` as absent) as those of `next`, does `move` and, when it
+// succeeded, takes `next` as the present point. Returns what `move` returned. Without an open
+// journal it only does `move`.
 bool JournalAdvance(const RunPoint& next, std::initializer_list<const char*> gone,
                     const std::function<bool()>& move);
-// The files need no mending any more: the journal is removed.
+// The files need no mending any more: they are forced to disk and the journal is removed.
 void CloseJournal();
 // The run ends: the journal stays on disk as it is, and nothing more is recorded in it.
 void LeaveJournal();

@@ -109,7 +109,9 @@ void RunSearchProgram(SearchState<W>& s) {
   Len3Search(s);
 
   // The finished checkpoint holds the whole updated table. It replaces the table file in one
-  // rename; if that fails it stays where it is and the next run lays it over the table.
+  // rename; if that fails it stays where it is and the next run lays it over the table. What the
+  // run appended is on disk first: after the rename the journal no longer matches the files.
+  JournalSync();
   Os().Rename(W::kHalfFile, W::kTableFile);
   CloseJournal();
 

@@ -35,9 +35,10 @@ void AppendToTextFile(const std::string& name, std::string_view text, bool addLi
   std::string content(text);
   if (addLineEnd) content += "\r\n";
   // A file that cannot be opened, or a write that does not complete, stops the run: the
-  // search state on disk is still that of the last checkpoint.
+  // search state on disk is still that of the last checkpoint. The journal forces the file to
+  // disk before the run moves on from that point.
   JournalTrack(name);
-  if (!DropTornLine(name) || !AppendToFile(name, content)) {
+  if (!DropTornLine(name) || !AppendToFile(name, content, !JournalOpen())) {
     PrintLine(name + " : ファイル書き込みに失敗しました。");
     PrintLine("緊急停止します。");
     PrintFileError(name);
