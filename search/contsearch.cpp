@@ -24,6 +24,8 @@ constexpr const char* kTextFile = kStoreTextFile;
 constexpr const char* kSavedTextFile = kSavedStoreTextFile;
 constexpr const char* kTempFile = kExaminedStoreFile;
 constexpr int64_t kBlockItems = 100000;
+// The share of a block that a following thread takes at a time.
+constexpr int64_t kPieceItems = 1024;
 constexpr int32_t kListCapacity = 100000;
 
 // Exists as a file that can be read (a directory of that name does not count).
@@ -50,7 +52,9 @@ class Reexamination {
 
   // A header that claims more records than are loaded must not lead the walk off the table.
   explicit Reexamination(SearchState<W>& s)
-      : s_(s), last_(std::min(s.table.DataCount(), s.table.recordCount - 1)) {
+      : s_(s),
+        last_(std::min(s.table.DataCount(), s.table.recordCount - 1)),
+        followers_(SearchThreads(s)) {
     s_.pending = PendingList{};
     s_.pending.entries.resize(kListCapacity);
     s_.pending.pendingCapacity = kListCapacity;
@@ -112,79 +116,99 @@ class Reexamination {
   }
 
  private:
+  // What an item of the store comes to: nothing (a group marker), a drop (unreadable), a
+  // progression kept as it was, or one to follow.
+  enum class Kind : uint8_t { kMarker, kDropped, kCarried, kFollowed };
+
+  struct Step {
+    Kind kind;
+    int32_t first;
+    int32_t second;
+    Value next;
+    Value difference;
+    int32_t searchFrom;
+    int32_t termCount;
+    ProgressionEnd end;
+  };
+
+  // A block of the store as read, the steps made from it, and how far the store had been read at
+  // its end.
+  struct Block {
+    std::vector<unsigned char> bytes;
+    int64_t count = 0;
+    bool grouped = false;
+    // The group marker in force at the block's start.
+    int64_t second = 0;
+    std::vector<Step> steps;
+    int64_t done = 0;
+  };
+
   bool Grouped(FileHandle& file, int64_t total) {
-    std::vector<unsigned char> block;
     // The group marker in force carries over from one block to the next.
     int64_t second = 0;
     for (int64_t done = 0; done < total;) {
       const int64_t count = std::min(total - done, kBlockItems);
-      block.resize(static_cast<size_t>(count * 4));
-      if (!ReadExactly(file, block.data(), count * 4)) return false;
-      for (int64_t n = 0; n < count; ++n) {
-        const int32_t entry = LoadLE<int32_t>(block.data() + n * 4);
+      if (!Read(file, count, 4)) return FinishBlocks(false);
+      reading_.grouped = true;
+      reading_.second = second;
+      for (int64_t n = count - 1; n >= 0; --n) {
+        const int32_t entry = LoadLE<int32_t>(reading_.bytes.data() + n * 4);
         if (entry <= 0) {
           second = -static_cast<int64_t>(entry);
-        } else {
-          Grouped(entry, second);
+          break;
         }
       }
       done += count;
       EndBlock(done, total);
     }
-    return true;
+    return FinishBlocks(true);
+  }
+
+  bool Ungrouped(FileHandle& file, int64_t total) {
+    for (int64_t done = 0; done < total;) {
+      const int64_t count = std::min(total - done, kBlockItems);
+      if (!Read(file, count, 16)) return FinishBlocks(false);
+      reading_.grouped = false;
+      done += count;
+      EndBlock(done, total);
+    }
+    return FinishBlocks(true);
+  }
+
+  bool Read(FileHandle& file, int64_t count, int64_t itemBytes) {
+    reading_.bytes.resize(static_cast<size_t>(count * itemBytes));
+    reading_.count = count;
+    return ReadExactly(file, reading_.bytes.data(), count * itemBytes);
   }
 
   // One item of the grouped form: its first three terms are taken as present, so the walk
   // seeks the fourth from two places after the second and derives the length again from 3.
-  void Grouped(int32_t first, int64_t second) {
-    ++handled_;
+  Step GroupedStep(int32_t first, int64_t second) const {
     if (second < 1 || second > std::numeric_limits<int32_t>::max()) {
       // No group marker names its second term: nothing to examine or store.
-      ++dropped_;
-      return;
+      return {Kind::kDropped, 0, 0, 0, 0, 0, 0, {}};
     }
     const auto secondIndex = static_cast<int32_t>(second);
     if (first > last_ || secondIndex > last_ || secondIndex <= first) {
-      Carry(first, secondIndex);
-      return;
+      return Carried(first, secondIndex);
     }
     const Value a = s_.table.ValueAt(first);
     const Value b = s_.table.ValueAt(secondIndex);
     const Value d = b - a;
     // Only a damaged table gives no step; a step this large never had three terms in a table.
     if (d == 0 || d > (std::numeric_limits<Value>::max() - b) / 2) {
-      Carry(first, secondIndex);
-      return;
+      return Carried(first, secondIndex);
     }
-    steps_.push_back(
-        {false, first, secondIndex, static_cast<Value>(b + d + d), d, secondIndex + 2, 3, {}});
-  }
-
-  bool Ungrouped(FileHandle& file, int64_t total) {
-    std::vector<unsigned char> block;
-    for (int64_t done = 0; done < total;) {
-      const int64_t count = std::min(total - done, kBlockItems);
-      block.resize(static_cast<size_t>(count * 16));
-      if (!ReadExactly(file, block.data(), count * 16)) return false;
-      for (int64_t n = 0; n < count; ++n) {
-        const unsigned char* record = block.data() + n * 16;
-        ++handled_;
-        Ungrouped(LoadLE<uint32_t>(record), LoadLE<uint32_t>(record + 4),
-                  LoadLE<uint32_t>(record + 8), LoadLE<uint32_t>(record + 12));
-      }
-      done += count;
-      EndBlock(done, total);
-    }
-    return true;
+    return {Kind::kFollowed, first, secondIndex, static_cast<Value>(b + d + d), d,
+            secondIndex + 2, 3,     {}};
   }
 
   // One record of the older layout: its length and search-start index are used as they are.
-  void Ungrouped(uint32_t length, uint32_t first, uint32_t second, uint32_t searchFrom) {
+  Step UngroupedStep(uint32_t length, uint32_t first, uint32_t second, uint32_t searchFrom) const {
     constexpr uint32_t kMaxIndex = std::numeric_limits<int32_t>::max();
     if (first < 1 || second < 1 || first > kMaxIndex || second > kMaxIndex) {
       // The grouped form cannot hold such indices.
-      ++dropped_;
-      return;
+      return {Kind::kDropped, 0, 0, 0, 0, 0, 0, {}};
     }
     const auto firstIndex = static_cast<int32_t>(first);
     const auto secondIndex = static_cast<int32_t>(second);
@@ -193,55 +217,85 @@ class Reexamination {
     const int64_t lowestStart = int64_t{second} + int64_t{length} - 1;
     if (firstIndex > last_ || secondIndex > last_ || secondIndex <= firstIndex || length < 3 ||
         searchFrom < lowestStart || searchFrom > int64_t{last_} + 1) {
-      Carry(firstIndex, secondIndex);
-      return;
+      return Carried(firstIndex, secondIndex);
     }
     const Value a = s_.table.ValueAt(firstIndex);
     const Value b = s_.table.ValueAt(secondIndex);
     const Value d = b - a;
     const Value steps = length - 1;
     if (d == 0 || steps > (std::numeric_limits<Value>::max() - b) / d) {
-      Carry(firstIndex, secondIndex);
-      return;
+      return Carried(firstIndex, secondIndex);
     }
-    steps_.push_back({false,
-                      firstIndex,
-                      secondIndex,
-                      static_cast<Value>(b + steps * d),
-                      d,
-                      static_cast<int32_t>(searchFrom),
-                      static_cast<int32_t>(length),
-                      {}});
+    return {Kind::kFollowed,
+            firstIndex,
+            secondIndex,
+            static_cast<Value>(b + steps * d),
+            d,
+            static_cast<int32_t>(searchFrom),
+            static_cast<int32_t>(length),
+            {}};
   }
 
   // The store is shared by both builds, whose tables may differ: what this table cannot
   // examine goes into the new store as it was. Its length is unknown here, so it gets no line
   // in the inspection text.
-  void Carry(int32_t first, int32_t second) {
-    steps_.push_back({true, first, second, 0, 0, 0, 0, {}});
+  static Step Carried(int32_t first, int32_t second) {
+    return {Kind::kCarried, first, second, 0, 0, 0, 0, {}};
   }
 
-  // Follows the block's progressions on every thread, then takes their ends in store order,
-  // exactly as if each had been followed in turn.
-  void Settle() {
-    ParallelFor(static_cast<int64_t>(steps_.size()), SearchThreads(s_),
-                [this](int64_t begin, int64_t end) {
-                  for (int64_t k = begin; k < end; ++k) {
-                    Step& step = steps_[static_cast<size_t>(k)];
-                    if (step.carry) continue;
-                    step.end = bitmap_ ? FollowInBitmap(step)
-                                       : FollowProgression(s_, step.next, step.difference,
-                                                           step.searchFrom, step.termCount);
-                  }
-                });
-    for (const Step& step : steps_) {
-      if (step.carry) {
-        Keep(step.first, step.second);
-      } else {
-        ApplyProgressionEnd(s_, step.end, step.first, step.second, step.difference);
+  // Makes the steps of items [begin, end) of a block and follows their progressions. A piece of
+  // a grouped block finds the group marker in force at its start by looking back.
+  void Follow(Block& block, int64_t begin, int64_t end) const {
+    const unsigned char* bytes = block.bytes.data();
+    int64_t second = block.second;
+    for (int64_t n = begin - 1; block.grouped && n >= 0; --n) {
+      const int32_t entry = LoadLE<int32_t>(bytes + n * 4);
+      if (entry <= 0) {
+        second = -static_cast<int64_t>(entry);
+        break;
       }
     }
-    steps_.clear();
+    for (int64_t k = begin; k < end; ++k) {
+      Step& step = block.steps[static_cast<size_t>(k)];
+      if (block.grouped) {
+        const int32_t entry = LoadLE<int32_t>(bytes + k * 4);
+        if (entry <= 0) {
+          second = -static_cast<int64_t>(entry);
+          step.kind = Kind::kMarker;
+          continue;
+        }
+        step = GroupedStep(entry, second);
+      } else {
+        const unsigned char* record = bytes + k * 16;
+        step = UngroupedStep(LoadLE<uint32_t>(record), LoadLE<uint32_t>(record + 4),
+                             LoadLE<uint32_t>(record + 8), LoadLE<uint32_t>(record + 12));
+      }
+      if (step.kind != Kind::kFollowed) continue;
+      step.end = bitmap_ ? FollowInBitmap(step)
+                         : FollowProgression(s_, step.next, step.difference, step.searchFrom,
+                                             step.termCount);
+    }
+  }
+
+  // Takes the ends of a followed block in store order, exactly as if each progression had been
+  // followed in turn.
+  void Settle(const Block& block) {
+    for (const Step& step : block.steps) {
+      switch (step.kind) {
+        case Kind::kMarker:
+          continue;
+        case Kind::kDropped:
+          ++dropped_;
+          break;
+        case Kind::kCarried:
+          Keep(step.first, step.second);
+          break;
+        case Kind::kFollowed:
+          ApplyProgressionEnd(s_, step.end, step.first, step.second, step.difference);
+          break;
+      }
+      ++handled_;
+    }
   }
 
   void Keep(int32_t first, int32_t second) {
@@ -252,33 +306,48 @@ class Reexamination {
     ++list.pendingCount;
   }
 
+  // A block read hands its items to the followers and writes the block before it, which was
+  // followed while this one was read: the files see the blocks one after the other, as if each
+  // had been read, followed and written in turn.
+  void EndBlock(int64_t done, int64_t total) {
+    reading_.done = done;
+    total_ = total;
+    followers_.Wait();
+    std::swap(writing_, following_);
+    std::swap(following_, reading_);
+    following_.steps.resize(static_cast<size_t>(following_.count));
+    followers_.Start(following_.count, kPieceItems,
+                     [this](int64_t begin, int64_t end) { Follow(following_, begin, end); });
+    WriteBlock(writing_);
+  }
+
+  // Writes the block still being followed and passes `ok` on. After a failed read, what was
+  // read before it is written, as it always was.
+  bool FinishBlocks(bool ok) {
+    followers_.Wait();
+    std::swap(writing_, following_);
+    WriteBlock(writing_);
+    return ok;
+  }
+
   // The results of a block reach their files before its continuations reach the store, so a
   // stop between blocks loses nothing.
-  void EndBlock(int64_t done, int64_t total) {
-    Settle();
+  void WriteBlock(Block& block) {
+    if (block.done == 0) return;
+    Settle(block);
     FlushResultLines(s_);
     if (s_.pending.pendingCount > 0) SaveContData(s_);
+    const int64_t done = block.done;
+    block.done = 0;
     const uint32_t now = Os().TickCount();
     if (now - lastShown_ <= 2000) return;
     const double percent =
-        std::floor(1000.0 * static_cast<double>(done) / static_cast<double>(total)) / 10;
+        std::floor(1000.0 * static_cast<double>(done) / static_cast<double>(total_)) / 10;
     Locate(0, s_.consoleRow);
     PrintLine("Continuance Data  " + RealToText(static_cast<double>(handled_)) +
               "  : finished. ( " + RealToText(percent) + " %)    ");
     lastShown_ = now;
   }
-
-  // A stored progression to follow, or to keep as it was.
-  struct Step {
-    bool carry;
-    int32_t first;
-    int32_t second;
-    Value next;
-    Value difference;
-    int32_t searchFrom;
-    int32_t termCount;
-    ProgressionEnd end;
-  };
 
   // FollowProgression with one bit test per term instead of a bisection of the table, on a
   // table dense enough for a bitmap of its values; a term found below the place where the
@@ -308,12 +377,19 @@ class Reexamination {
   const int32_t last_;
   std::unique_ptr<ValueBitmap<W>> bitmap_;
   std::unique_ptr<SievedBitmap<W>> sieved_;
-  std::vector<Step> steps_;
+  // Three blocks in turn: one being read, one being followed, one being written. Their buffers
+  // are reused from block to block.
+  Block reading_;
+  Block following_;
+  Block writing_;
+  int64_t total_ = 0;
   uint32_t startTick_ = 0;
   uint32_t lastShown_ = 0;
   int64_t handled_ = 0;
   int64_t carried_ = 0;
   int64_t dropped_ = 0;
+  // Last, so that a run that ends early waits for the followers before anything they read goes.
+  PieceCrew followers_;
 };
 
 }  // namespace

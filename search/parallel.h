@@ -2,6 +2,8 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -88,5 +90,87 @@ void ParallelFor(int64_t count, unsigned threads, Work&& work) {
   work(int64_t{0}, count / parts);
   pool.Join();
 }
+
+// Threads that stay for a job of many rounds, so that a round does not pay for starting and
+// ending threads. A round calls work(begin, end) on pieces of [0, count), which the threads take
+// in turn until none is left; Start hands a round to them and returns at once, Wait returns when
+// it is done (and throws the first exception that a piece left).
+class PieceCrew {
+ public:
+  using Work = std::function<void(int64_t, int64_t)>;
+
+  explicit PieceCrew(unsigned threads) {
+    for (unsigned t = 0; t < std::max(1u, threads); ++t) threads_.emplace_back([this] { Serve(); });
+  }
+  // A round still under way is finished first.
+  ~PieceCrew() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    roundBegun_.notify_all();
+    for (auto& thread : threads_) thread.join();
+  }
+  PieceCrew(const PieceCrew&) = delete;
+  PieceCrew& operator=(const PieceCrew&) = delete;
+
+  // The previous round must have been waited for.
+  void Start(int64_t count, int64_t piece, Work work) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      count_ = count;
+      piece_ = std::max<int64_t>(1, piece);
+      next_ = 0;
+      work_ = std::move(work);
+      busy_ = threads_.size();
+      ++round_;
+    }
+    roundBegun_.notify_all();
+  }
+
+  void Wait() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    roundEnded_.wait(lock, [this] { return busy_ == 0; });
+    if (error_) std::rethrow_exception(std::exchange(error_, nullptr));
+  }
+
+ private:
+  void Serve() {
+    uint64_t seen = 0;
+    for (;;) {
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        roundBegun_.wait(lock, [&] { return stop_ || round_ != seen; });
+        if (round_ == seen) return;  // stopped, with no round left to finish
+        seen = round_;
+      }
+      try {
+        for (int64_t begin = next_.fetch_add(piece_); begin < count_;
+             begin = next_.fetch_add(piece_)) {
+          work_(begin, std::min(count_, begin + piece_));
+        }
+      } catch (...) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!error_) error_ = std::current_exception();
+        next_ = count_;  // the other threads take no more pieces
+      }
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (--busy_ == 0) roundEnded_.notify_all();
+    }
+  }
+
+  std::vector<std::thread> threads_;
+  std::mutex mutex_;
+  std::condition_variable roundBegun_;
+  std::condition_variable roundEnded_;
+  bool stop_ = false;
+  uint64_t round_ = 0;
+  size_t busy_ = 0;
+  int64_t count_ = 0;
+  int64_t piece_ = 1;
+  std::atomic<int64_t> next_{0};
+  Work work_;
+  std::exception_ptr error_;
+};
 
 }  // namespace kv
