@@ -1,11 +1,11 @@
 // The crew of threads that stays for many rounds of pieces.
+#include "search/parallel.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <stdexcept>
 #include <vector>
-
-#include "search/parallel.h"
 
 namespace kv {
 namespace {

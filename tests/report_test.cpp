@@ -294,7 +294,9 @@ TEST(Report, EachDamageIsReportedInItsClass) {
        {{kClasses[2], 1}, {kClasses[6], 0}},
        1},
       {"unreadable lines",
-       [](Files& f) { f["_L5_ResultData.txt"] += "Len 5, 7 + x *n\r\n\r\nLen 2, 3 + 2 *n\r\nLen *n\r\n"; },
+       [](Files& f) {
+         f["_L5_ResultData.txt"] += "Len 5, 7 + x *n\r\n\r\nLen 2, 3 + 2 *n\r\nLen *n\r\n";
+       },
        {{kClasses[7], 4}},
        1},
       // Checked in a few terms, not a hundred million.
