@@ -15,6 +15,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   platform.input = {narrow ? "2" : "1", "in.txt"};
   for (auto& line : kvfuzz::Answers(in.parts[2])) platform.input.push_back(line);
   // A small entry limit lets the fuzzer reach the limit's path as well.
-  kvfuzz::Guarded(platform, [] { kv::RunImportProgram(5000); });
+  kvfuzz::Guarded(platform, [] { kv::RunImportProgram({.entryLimit = 5000}); });
   return 0;
 }

@@ -50,7 +50,7 @@ class Importer {
  public:
   using Value = typename W::Value;
 
-  explicit Importer(int64_t entryLimit) : entryLimit_(entryLimit) {
+  Importer(int64_t entryLimit, bool& completed) : entryLimit_(entryLimit), completed_(completed) {
     entries_.assign(static_cast<size_t>(kGrowStep), 0);
   }
 
@@ -59,6 +59,7 @@ class Importer {
     const bool added = AddFromFile();
     if (!listRead && !added) RangeOnlyDialogue();
     Save();
+    completed_ = true;
     EndRun(kDone);
   }
 
@@ -290,23 +291,25 @@ class Importer {
   uint64_t requestedEnd_ = 0;
   int64_t skippedCount_ = 0;
   int64_t entryLimit_;
+  bool& completed_;
 };
 
 }  // namespace
 
-void RunImportProgram(int64_t entryLimit) {
-  PrintLine("Kolvex ver 0.22～用 NewPGen生成データ追加プログラム");
-  PrintLine("");
-  PrintLine("希望の処理を以下から選んで番号(1,2)を入力し、Enterを押して下さい。");
-  PrintLine("");
-  PrintLine("1   通常用");
-  uint8_t choice = 0;
-  InputItems(kImportMenuPrompt, {&choice});
-  if (choice == 1) Importer<Width64>(entryLimit).Run();
-  if (choice == 2) Importer<Width32>(entryLimit).Run();
-  EndRun(kNoWork);
+void RunImportProgram(const ImportSettings& settings) {
+  bool completed = false;
+  ObservedRun(settings.observer, completed, [&settings, &completed] {
+    PrintLine("Kolvex ver 0.22～用 NewPGen生成データ追加プログラム");
+    PrintLine("");
+    PrintLine("希望の処理を以下から選んで番号(1,2)を入力し、Enterを押して下さい。");
+    PrintLine("");
+    PrintLine("1   通常用");
+    uint8_t choice = 0;
+    InputItems(kImportMenuPrompt, {&choice});
+    if (choice == 1) Importer<Width64>(settings.entryLimit, completed).Run();
+    if (choice == 2) Importer<Width32>(settings.entryLimit, completed).Run();
+    EndRun(kNoWork);
+  });
 }
-
-void RunImportProgram() { RunImportProgram(kSievedEntryLimit); }
 
 }  // namespace kv

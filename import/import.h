@@ -6,18 +6,24 @@
 #include <string_view>
 #include <vector>
 
+#include "console/runobserver.h"
+
 namespace kv {
 
 // The most entries (range entries included) a sieved list may hold: the count is a signed 32-bit
 // number in the search program.
 inline constexpr int64_t kSievedEntryLimit = 2147483647;
 
-// One whole run of kvimport; ends the process.
-[[noreturn]] void RunImportProgram();
+// How a run of kvimport is started by a program in its own process (or a test).
+struct ImportSettings {
+  // Lowered by tests, so that the limit can be reached without billions of numbers.
+  int64_t entryLimit = kSievedEntryLimit;
+  // Told of the run's end; none for the program's own run.
+  RunObserver* observer = nullptr;
+};
 
-// The same run with another entry limit, so that the limit can be reached without billions of
-// numbers.
-[[noreturn]] void RunImportProgram(int64_t entryLimit);
+// One whole run of kvimport; ends the process.
+[[noreturn]] void RunImportProgram(const ImportSettings& settings = {});
 
 // kvimport started with command-line arguments: options answer their questions.
 [[noreturn]] void RunImportCommand(const std::vector<std::string>& arguments);

@@ -346,6 +346,7 @@ class Reexamination {
     Locate(0, s_.consoleRow);
     PrintLine("Continuance Data  " + RealToText(static_cast<double>(handled_)) +
               "  : finished. ( " + RealToText(percent) + " %)    ");
+    if (s_.observer != nullptr) s_.observer->Progress(RunPhase::kContinuation, percent);
     lastShown_ = now;
   }
 

@@ -387,6 +387,7 @@ class Len3Walker {
     Locate(0, s_.consoleRow);
     PrintLine("Line  " + RealToText(i) + "  : finished. ( " + RealToText(percent) +
               (lowerPass ? " %)" : " %)    "));
+    if (s_.observer != nullptr) s_.observer->Progress(RunPhase::kLength3, percent);
     WriteCheckpoint(i);
     lastDisplay_ = Os().TickCount();
   }

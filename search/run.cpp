@@ -53,10 +53,8 @@ struct JournalScope {
   ~JournalScope() { LeaveJournal(); }
 };
 
-}  // namespace
-
 template <typename W>
-void RunSearchProgram(SearchState<W>& s) {
+[[noreturn]] void SearchRun(SearchState<W>& s, bool& completed) {
   const JournalScope scope;
   SetFailureNote("");
   Os().SetIdlePriority();
@@ -118,7 +116,16 @@ void RunSearchProgram(SearchState<W>& s) {
   s.sieved = SievedList<W>{};
   s.table = NumberTable<W>{};
   PrintClosingBlock();
+  completed = true;
   EndRun(kDone);
+}
+
+}  // namespace
+
+template <typename W>
+void RunSearchProgram(SearchState<W>& s) {
+  bool completed = false;
+  ObservedRun(s.observer, completed, [&s, &completed] { SearchRun(s, completed); });
 }
 
 template void RunSearchProgram<Width64>(SearchState<Width64>&);

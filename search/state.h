@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "console/runobserver.h"
 #include "search/width.h"
 
 namespace kv {
@@ -85,6 +86,8 @@ struct SearchState {
   // Progressions that the sieved list shows can never reach minSaveLength terms are not
   // stored: each further term beyond the largest number must be one of the list's candidates.
   bool prune = false;
+  // Told of the searches' progress and of the run's end; none for the program's own run.
+  RunObserver* observer = nullptr;
   // Worker threads for the searches; 0 uses every hardware thread.
   unsigned threadCount = 0;
   // Searches with the plain one-line-at-a-time engine that the fast engines are checked

@@ -63,7 +63,7 @@ RunResult Import(kvtest::FakePlatform& fake, const std::vector<std::string>& inp
                  const Files& files, int64_t limit = kSievedEntryLimit) {
   fake.showLocate = true;
   fake.input.assign(input.begin(), input.end());
-  return kvtest::RunInProcess([limit] { RunImportProgram(limit); }, fake, files);
+  return kvtest::RunInProcess([limit] { RunImportProgram({.entryLimit = limit}); }, fake, files);
 }
 RunResult Import(const std::vector<std::string>& input, const Files& files = {}) {
   kvtest::FakePlatform fake;
