@@ -11,7 +11,8 @@ namespace kv {
 
 struct CampaignPlan {
   uint64_t limit = 0;           // --to
-  uint64_t step = 10000000;     // --step
+  uint64_t step = 0;            // --step; 0: steps that grow with the table
+  uint64_t unit = 10000000;     // the growing steps' least size, of which they are multiples
   int32_t minLength = 0;        // --min-length
   bool narrow = false;          // --32
   uint64_t factorMilli = 3000;  // --sieve-factor, in thousandths
@@ -19,10 +20,15 @@ struct CampaignPlan {
   unsigned threads = 0;         // --threads; 0: every hardware thread
 };
 
-// Steps end at the multiples of the step size, the last one at the limit. The step that holds
-// `firstPrime`, the smallest prime above the table, adds the primes above the table up to its end.
+// The step that holds `firstPrime`, the smallest prime above the table, adds the primes above the
+// table up to its end; the last step ends at the limit. Fixed steps end at the multiples of the
+// step size. Growing steps start at a multiple S of the unit and end at S plus a tenth of S
+// rounded down to a multiple of the unit, at least one unit: their ends depend on the table's
+// largest value and the limit only.
 uint64_t StepNumber(const CampaignPlan& plan, uint64_t firstPrime);
 uint64_t StepEnd(const CampaignPlan& plan, uint64_t firstPrime);
+// The first value of the step's range (the table's own values below it apart).
+uint64_t StepStart(const CampaignPlan& plan, uint64_t firstPrime);
 // The end of the sieved list made before the step that ends at `stepEnd`: ⌊F·stepEnd⌋, at most
 // `formLimit`.
 uint64_t ListEnd(const CampaignPlan& plan, uint64_t stepEnd, uint64_t formLimit);

@@ -11,7 +11,9 @@ namespace {
 
 constexpr OptionInfo kOptions[] = {
     {"--to", "LIMIT", "この値までの素数で数表を作る (必須)"},
-    {"--step", "SIZE", "1ステップで加える範囲の幅 (既定: 10000000、2000 以上)"},
+    {"--step", "SIZE",
+     "1ステップで加える範囲の幅 (2000 以上。既定: 数表の最大値の 1/10 を 10000000 の倍数に"
+     "切り捨てた幅、10000000 以上)"},
     {"--min-length", "N", "テキスト保存する数列の最小の長さ (3 - 20、必須)"},
     {"--32", "", "32bit版のファイルを使う (LIMIT は 2147483647 まで)"},
     {"--sieve-factor", "F",
@@ -57,8 +59,7 @@ void RunCampaignCommand(const std::vector<std::string>& arguments) {
   const int64_t formLimit = plan.narrow ? 2147483647 : 9223372036854775807;
   plan.limit = static_cast<uint64_t>(IntegerOption(kUsage, line, "--to", 100, formLimit, 0));
   // Wider than any gap between primes of the 64-bit range: every step adds numbers.
-  plan.step =
-      static_cast<uint64_t>(IntegerOption(kUsage, line, "--step", 2000, formLimit, 10000000));
+  plan.step = static_cast<uint64_t>(IntegerOption(kUsage, line, "--step", 2000, formLimit, 0));
   plan.minLength = static_cast<int32_t>(IntegerOption(kUsage, line, "--min-length", 3, 20, 0));
   plan.threads = static_cast<unsigned>(IntegerOption(kUsage, line, "--threads", 1, 1024, 0));
   plan.prune = !line.Has("--no-prune");

@@ -92,6 +92,12 @@ std::unique_ptr<FileHandle> OpenPrimesFile(uint64_t from, uint64_t to, std::stri
   return std::make_unique<PrimesFile>(from, to, std::move(header));
 }
 
+std::vector<uint64_t> PrimesBetween(uint64_t from, uint64_t to) {
+  std::vector<uint64_t> primes;
+  if (from <= to) primesieve::generate_primes(from, to, &primes);
+  return primes;
+}
+
 uint64_t PrimeAbove(uint64_t n) {
   primesieve::iterator it(n + 1);
   return it.next_prime();

@@ -90,6 +90,9 @@ class Platform {
 // The command line's arguments after the program name, in code page 932.
 std::vector<std::string> CommandArguments(int argc, char** argv);
 
+// The processor time used so far by this process, all its threads together, in seconds.
+double ProcessorSeconds();
+
 // The platform of this operating system.
 Platform& NativePlatform();
 

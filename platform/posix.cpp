@@ -317,6 +317,12 @@ std::vector<std::string> CommandArguments(int argc, char** argv) {
   return arguments;
 }
 
+double ProcessorSeconds() {
+  timespec ts{};
+  if (clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts) != 0) return 0;
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
 Platform& NativePlatform() {
   static PosixPlatform platform;
   return platform;

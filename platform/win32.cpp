@@ -394,6 +394,16 @@ std::vector<std::string> CommandArguments(int, char**) {
   return arguments;
 }
 
+double ProcessorSeconds() {
+  FILETIME created{}, exited{}, kernel{}, user{};
+  if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0;
+  const auto ticks = [](const FILETIME& t) {
+    return static_cast<double>((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
+  };
+  // FILETIME counts hundreds of nanoseconds.
+  return (ticks(kernel) + ticks(user)) / 1e7;
+}
+
 Platform& NativePlatform() {
   static Win32Platform platform;
   return platform;
