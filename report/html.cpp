@@ -15,7 +15,7 @@ namespace {
 constexpr double kWidth = 760;
 constexpr double kHeight = 320;
 constexpr double kLeft = 80;
-constexpr double kRight = 20;
+constexpr double kRight = 44;
 constexpr double kTop = 40;
 constexpr double kBottom = 56;
 constexpr double kPlotWidth = kWidth - kLeft - kRight;
@@ -73,6 +73,7 @@ class Scale {
     }
     return v / high_ * kPlotHeight;
   }
+  bool Logarithmic() const { return log_; }
   std::vector<double> Ticks() const {
     std::vector<double> ticks;
     if (log_) {
@@ -98,8 +99,9 @@ class Scale {
   double high_ = 1;
 };
 
-std::string TickText(double v) {
-  if (v >= 1e7) {
+// Decades on a logarithmic scale as powers of ten from 10^5 on.
+std::string TickText(double v, bool logarithmic) {
+  if (logarithmic && v >= 1e5) {
     return "10^" + Int(static_cast<uint64_t>(std::lround(std::log10(v))));
   }
   return RealToText(v);
@@ -142,7 +144,8 @@ std::string Frame(const std::string& id, const std::string& yTitle, const Scale&
     svg += "<line x1=\"" + Num(kLeft) + "\" x2=\"" + Num(kLeft + kPlotWidth) + "\" y1=\"" + y +
            "\" y2=\"" + y + "\" stroke=\"#dddddd\"/>";
     svg += "<text x=\"" + Num(kLeft - 6) + "\" y=\"" + y +
-           "\" text-anchor=\"end\" dominant-baseline=\"middle\">" + TickText(t) + "</text>\n";
+           "\" text-anchor=\"end\" dominant-baseline=\"middle\">" +
+           TickText(t, scale.Logarithmic()) + "</text>\n";
   }
   svg += "<line x1=\"" + Num(kLeft) + "\" x2=\"" + Num(kLeft) + "\" y1=\"" + Num(kTop) +
          "\" y2=\"" + Num(kTop + kPlotHeight) + "\" stroke=\"#000000\"/>";
@@ -206,7 +209,7 @@ std::string LineChart(const std::string& id, const std::string& xTitle, const st
   std::string svg = Frame(id, yTitle, scale, series);
   for (const double t : across.Ticks()) {
     svg += "<text x=\"" + Num(X(t)) + "\" y=\"" + Num(kTop + kPlotHeight + 16) +
-           "\" text-anchor=\"middle\">" + TickText(t) + "</text>";
+           "\" text-anchor=\"middle\">" + TickText(t, false) + "</text>";
   }
   svg += "<text x=\"" + Num(kLeft + kPlotWidth / 2) + "\" y=\"" + Num(kHeight - 10) +
          "\" text-anchor=\"middle\">" + Escape(xTitle) + "</text>\n";

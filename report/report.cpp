@@ -3,6 +3,7 @@
 // --csv file, nothing is written.
 #include "report/report.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -268,7 +269,11 @@ class Report {
       }
     }
     if (table_.AllPrime()) {
-      Print("文献の値: OEIS A005115。未確認: 文献の値までの素数がデータに揃っていません。");
+      const bool unknown = std::any_of(
+          literature_.least.begin(), literature_.least.end(),
+          [](const LiteratureRow& r) { return r.verdict == LiteratureRow::Verdict::kUnknown; });
+      Print(std::string("文献の値: OEIS A005115。") +
+            (unknown ? "未確認: 文献の値までの素数がデータに揃っていません。" : ""));
     }
   }
 
