@@ -18,6 +18,12 @@ constexpr OptionInfo kOptions[] = {
              "(長さ,初項,公差,最終項,状態)",
      .once = true,
      .nonEmpty = true},
+    {.name = "--html",
+     .valueName = "ファイル名",
+     .help = "集計と文献の値との比較を図にしたページを書き出します。\n"
+             "(_CampaignLog.csv が有れば、各ステップの時間と発見数も)",
+     .once = true,
+     .nonEmpty = true},
 };
 
 constexpr ProgramUsage kUsage{
@@ -30,7 +36,7 @@ constexpr ProgramUsage kUsage{
     .options = kOptions,
     .files =
         "_L(長さ)_ResultData.txt  _APData.dat または _APData32.dat  _HalfData(32).dat\n"
-        "_SievedListData(32).dat  _ContData.dat",
+        "_SievedListData(32).dat  _ContData.dat  _CampaignLog.csv (--html)",
     .operand = "ディレクトリ",
     .helpAlias = "-h",
     .inputNote = "",
@@ -73,7 +79,7 @@ int RunReportProgram(const std::vector<std::string>& args) {
     case ParsedArguments::Request::kRun:
       break;
   }
-  return RunReport(parsed.line.Operand(), parsed.line.Value("--csv"));
+  return RunReport(parsed.line.Operand(), parsed.line.Value("--csv"), parsed.line.Value("--html"));
 }
 
 }  // namespace kv

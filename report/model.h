@@ -70,6 +70,7 @@ enum class Problem {
   kWrongFile,       // a line in the file of another length
   kUnreadable,      // a line that is not a result line
   kStoreMismatch,   // a continuation store item that does not fit the table
+  kLiterature,      // a count or least last term unlike the published one, the table complete
   kCount
 };
 

@@ -3,12 +3,17 @@
 // --csv file, nothing is written.
 #include "report/report.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "console/console.h"
 #include "console/numtext.h"
+#include "platform/fileutil.h"
 #include "platform/platform.h"
+#include "report/campaignlog.h"
+#include "report/html.h"
+#include "report/literature.h"
 #include "report/model.h"
 #include "report/results.h"
 #include "report/store.h"
@@ -40,14 +45,17 @@ const char* const kProblemLabels[] = {
     "長さの違うファイルに有る行",
     "読み取れない行",
     "データと一致しない継続データの項目",
+    "文献の値と一致しない数",
 };
 static_assert(sizeof kProblemLabels / sizeof kProblemLabels[0] ==
               static_cast<size_t>(Problem::kCount));
 
+constexpr const char* kAllPassed = "全ての検査に合格しました。";
+
 class Report {
  public:
-  Report(const std::string& directory, const std::string& csvFile)
-      : directory_(directory), csvFile_(csvFile) {}
+  Report(const std::string& directory, const std::string& csvFile, const std::string& htmlFile)
+      : directory_(directory), csvFile_(csvFile), htmlFile_(htmlFile) {}
 
   int Run() {
     Print(std::string("kvreport ") + KV_SUITE_VERSION);
@@ -65,17 +73,19 @@ class Report {
     ShowTable(files);
     ShowResults(files);
     ShowStore();
+    ShowLiterature();
     ShowChecks();
     if (!csv_.Close()) {
       Print(csvFile_ + " : ファイル書き込みに失敗しました。");
       readFailed_ = true;
     }
+    if (!htmlFile_.empty()) WritePage();
     if (problems_.Total() > 0) Print("問題が " + Number(problems_.Total()) + " 件見つかりました。");
     if (tableMissing_) Print("データが無いため、一部の検査を行えませんでした。");
     if (readFailed_) Print("読み込めないファイルが有りました。");
     if (readFailed_ || tableMissing_) return 2;
     if (problems_.Total() > 0) return 1;
-    Print("全ての検査に合格しました。");
+    Print(kAllPassed);
     return 0;
   }
 
@@ -128,7 +138,8 @@ class Report {
           " 個");
     for (const std::string& name : unreadable) Print(name + " の読み込みに失敗しました。");
     if (results_.files.empty()) return;
-    Print("  長さ        行数      数列数");
+    Print("(行数は長い数列の末尾部分の行も数え、極大な数列は前後に延ばせない数列を一度数えます)");
+    Print("  長さ        行数  極大な数列");
     int64_t lines = 0;
     int64_t progressions = 0;
     std::map<int64_t, std::pair<int64_t, int64_t>> rows;
@@ -171,7 +182,7 @@ class Report {
     // The progress line is redrawn on the row below the heading, where the summary then starts.
     const uint32_t start = Os().TickCount();
     uint32_t shown = start;
-    StoreSummary store;
+    StoreSummary& store = store_;
     const ReadStatus status = SummarizeStore(
         directory_, table_, csv_, store, problems_, [&](int64_t done, int64_t total) {
           const uint32_t now = Os().TickCount();
@@ -190,17 +201,20 @@ class Report {
     if (status == ReadStatus::kFailed) {
       Print(std::string(kStoreFile) + " の読み込みに失敗しました。");
       readFailed_ = true;
+      storeFailed_ = true;
       return;
     }
-    const std::string items =
-        "保存された数列= " + Number(store.items) + (store.ungrouped ? " (旧形式)" : "");
+    const std::string items = "保存された数列= " + Number(store.items) +
+                              " (長い数列の末尾部分を含みます)" +
+                              (store.ungrouped ? " (旧形式)" : "");
     Print(redrawn ? Left(items, 30) : items);
     if (!table_.present) {
       Print("データが無いため、長さは調べられません。");
       return;
     }
     if (store.openByLength.empty() && store.ending == 0) return;
-    Print("  長さ      数列数");
+    Print("(長い数列の末尾部分を除き、極大な数列を現在の長さで一度数えます)");
+    Print("  長さ  極大な数列");
     int64_t total = 0;
     for (const auto& [length, n] : store.openByLength) {
       Print(Right(Number(length), 6) + Right(Number(n), 12));
@@ -211,6 +225,96 @@ class Report {
       Print("現在のデータで終了する数列 " + Number(store.ending) +
             " 件は、次回の探索で保存されます。");
     }
+  }
+
+  // The counts as the published tables count them, from the finished and the open progressions,
+  // beside the published values where the table holds every prime they depend on.
+  void ShowLiterature() {
+    if (!table_.present || results_.lineLengths.empty()) return;
+    LiteratureTally tally = store_.literature;
+    for (const Progression& p : results_.progressions) {
+      if (p.sound) tally.Add(p.first, p.difference, p.length);
+    }
+    literature_ = CompareWithLiterature(tally, table_, *results_.lineLengths.begin(),
+                                        !readFailed_ && !storeFailed_);
+    Print("");
+    Print("【長さ毎の全ての数列】 (長い数列の中の数列も数えます。完了した数列と継続中の数列)");
+    Print("  範囲" + Right("長さ", 18) + Right("数列数", 16) + Right("文献の値", 16));
+    for (const LiteratureRow& r : literature_.counts) {
+      Print(Left("  " + BoundText(r.bound), 18) + Right(Number(r.length), 6) +
+            Right(IntegerToText(r.found), 16) +
+            (r.hasPublished ? Right(IntegerToText(r.published), 16) + "  " + VerdictText(r.verdict)
+                            : std::string()));
+      if (r.verdict == LiteratureRow::Verdict::kMismatch) {
+        problems_.Add(Problem::kLiterature, BoundText(r.bound) + "の長さ " + Number(r.length) +
+                                                " の数列 " + IntegerToText(r.found) +
+                                                " 個 : 文献の値は " + IntegerToText(r.published) +
+                                                " 個です。");
+      }
+    }
+    Print("文献の値: OEIS A115608-A115613 (10^n 未満の素数の数列の数)。10^n 未満の素数が全て");
+    Print("データに有る範囲のみ比べます。");
+    Print("");
+    Print("【長さ毎の最小の最終項と文献の値】 (長い数列の先頭部分を含みます)");
+    Print("  長さ" + Right("最終項", 21) + Right("文献の値", 21));
+    for (const LiteratureRow& r : literature_.least) {
+      Print(Right(Number(r.length), 6) + Right(r.hasFound ? IntegerToText(r.found) : "-", 21) +
+            (r.hasPublished ? Right(IntegerToText(r.published), 21) + "  " + VerdictText(r.verdict)
+                            : std::string()));
+      if (r.verdict == LiteratureRow::Verdict::kMismatch) {
+        problems_.Add(Problem::kLiterature,
+                      "長さ " + Number(r.length) + " の最小の最終項 " +
+                          (r.hasFound ? IntegerToText(r.found) : std::string("無し")) +
+                          " : 文献の値は " + IntegerToText(r.published) + " です。");
+      }
+    }
+    if (table_.AllPrime()) {
+      const bool unknown = std::any_of(
+          literature_.least.begin(), literature_.least.end(),
+          [](const LiteratureRow& r) { return r.verdict == LiteratureRow::Verdict::kUnknown; });
+      Print(std::string("文献の値: OEIS A005115。") +
+            (unknown ? "未確認: 文献の値までの素数がデータに揃っていません。" : ""));
+    }
+  }
+
+  // The page is written whole beside itself and put in place at once, so that a browser that
+  // reloads it during a campaign never sees half of it.
+  void WritePage() {
+    PageFacts facts;
+    if (table_.present) {
+      facts.table = "データ: " + table_.tableFile + " (" + Number(table_.bits) +
+                    "bit版)  データ数= " + Number(table_.Count()) +
+                    "  データ最大値= " + IntegerToText(table_.Largest());
+    }
+    facts.verdict =
+        problems_.Total() > 0
+            ? "問題が " + Number(problems_.Total()) + " 件見つかりました。"
+            : (readFailed_ || tableMissing_ ? "一部の検査を行えませんでした。" : kAllPassed);
+    facts.finished = results_.progressionsByLength;
+    facts.open = store_.openByLength;
+    facts.literature = literature_;
+    const ReadStatus log = ReadCampaignLog(directory_, facts.log);
+    facts.hasLog = log == ReadStatus::kOk;
+    if (log == ReadStatus::kFailed) {
+      Print(std::string(kCampaignLogFile) + " の読み込みに失敗しました。");
+      readFailed_ = true;
+    }
+    if (!facts.log.unreadableLines.empty()) {
+      std::string numbers;
+      for (size_t k = 0; k < facts.log.unreadableLines.size() && k < Problems::kExamples; ++k) {
+        numbers += (k == 0 ? "" : ", ") + Number(facts.log.unreadableLines[k]);
+      }
+      Print(std::string(kCampaignLogFile) + " の読み取れない行 " +
+            Number(static_cast<int64_t>(facts.log.unreadableLines.size())) + " 行を飛ばしました (" +
+            numbers + (facts.log.unreadableLines.size() > Problems::kExamples ? ", …" : "") +
+            "行目)。");
+    }
+    if (!ReplaceFileSafely(htmlFile_, htmlFile_ + ".tmp", PageText(facts))) {
+      Print(htmlFile_ + " : ファイル書き込みに失敗しました。");
+      readFailed_ = true;
+      return;
+    }
+    Print(htmlFile_ + " にページを書き込みました。");
   }
 
   void ShowChecks() {
@@ -226,7 +330,8 @@ class Report {
                               p == Problem::kEndUnconfirmed || p == Problem::kLongerMissing ||
                               p == Problem::kStoreMismatch;
       const bool skipped = (p == Problem::kComposite && table_.present && !table_.AllPrime()) ||
-                           (needsTable && !table_.present);
+                           (needsTable && !table_.present) ||
+                           (p == Problem::kLiterature && literature_.compared == 0);
       Print("  " + Left(kProblemLabels[k], 36) +
             Right(skipped ? std::string("-") : Number(problems_.count[k]), 10));
       for (const std::string& example : problems_.examples[k]) Print("    " + example);
@@ -235,8 +340,12 @@ class Report {
 
   const std::string& directory_;
   const std::string& csvFile_;
+  const std::string& htmlFile_;
   TableView table_;
   ResultSummary results_;
+  StoreSummary store_;
+  LiteratureView literature_;
+  bool storeFailed_ = false;
   Problems problems_;
   CsvWriter csv_;
   bool readFailed_ = false;
@@ -246,8 +355,9 @@ class Report {
 
 }  // namespace
 
-int RunReport(const std::string& directory, const std::string& csvFile) {
-  return Report(directory, csvFile).Run();
+int RunReport(const std::string& directory, const std::string& csvFile,
+              const std::string& htmlFile) {
+  return Report(directory, csvFile, htmlFile).Run();
 }
 
 }  // namespace kv

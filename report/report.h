@@ -13,7 +13,8 @@ namespace kv {
 int RunReportProgram(const std::vector<std::string>& args);
 
 // The report on the files of `directory` ("": the working directory), with the --csv file
-// `csvFile` ("": none); returns the exit status as RunReportProgram.
-int RunReport(const std::string& directory, const std::string& csvFile);
+// `csvFile` and the page `htmlFile` ("": none); returns the exit status as RunReportProgram.
+int RunReport(const std::string& directory, const std::string& csvFile,
+              const std::string& htmlFile = "");
 
 }  // namespace kv

@@ -25,6 +25,7 @@ struct PartResult {
   std::string csv;
   std::vector<std::string> mismatches;
   int64_t mismatchCount = 0;
+  LiteratureTally literature;
 };
 
 // One stored progression given by the table indices of its first two terms; `position` names the
@@ -60,6 +61,7 @@ void Follow(const TableView& table, int64_t first, int64_t second, int64_t posit
   }
   // A stored progression whose term before the first is in the table is the tail of another.
   if (a >= d && table.Contains(a - d)) return;
+  out.literature.Add(a, d, length);
   const bool open = next > table.Largest() && !table.ruledOut(next);
   if (open) {
     if (out.openByLength.size() <= static_cast<size_t>(length)) {
@@ -145,6 +147,7 @@ ReadStatus SummarizeStore(const std::string& directory, const TableView& table, 
     for (auto& [begin, part] : parts) {
       summary.items += part.items;
       summary.ending += part.ending;
+      summary.literature.Merge(part.literature);
       for (size_t length = 0; length < part.openByLength.size(); ++length) {
         if (part.openByLength[length] > 0) {
           summary.openByLength[static_cast<int64_t>(length)] += part.openByLength[length];

@@ -7,6 +7,7 @@
 #include <map>
 #include <string>
 
+#include "report/literature.h"
 #include "report/model.h"
 #include "report/tableload.h"
 
@@ -20,6 +21,7 @@ struct StoreSummary {
   // those that the table or the sieved list now ends (the next run finishes them).
   std::map<int64_t, int64_t> openByLength;
   int64_t ending = 0;
+  LiteratureTally literature;  // the open and the ending ones at their length in the table
 };
 
 // `progress(done, total)` is called on the calling thread after each batch, in bytes.

@@ -5,9 +5,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
-# The suite also compares kvcampaign with the same steps done with the primesieve program.
-need_packages "${build_packages[@]}" googletest:/usr/src/googletest/CMakeLists.txt \
-  primesieve:primesieve
+# The suite also compares kvcampaign with the same steps done with the primesieve program, and
+# draws kvreport's page in Chromium (the test is skipped without it).
+need_packages "${build_packages[@]}" "${test_packages[@]}"
 dir=build
 flags=(-DCMAKE_BUILD_TYPE=Release)
 if [[ "${1:-}" == "--sanitize" ]]; then

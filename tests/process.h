@@ -25,8 +25,16 @@ int RunProgram(const std::string& program, const std::vector<std::string>& argum
 // Starts `program` as RunProgram does but returns at once: the child's process id, -1 when it
 // could not be started, and in `input` the write end of the pipe to its standard input, for the
 // caller to fill and close.
+// `errorFile` ("": the caller's) receives its standard error.
 pid_t StartProgram(const std::string& program, const std::vector<std::string>& arguments,
-                   const std::string& directory, const std::string& outputFile, int& input);
+                   const std::string& directory, const std::string& outputFile, int& input,
+                   const std::string& errorFile = "");
+
+// Runs `program` as RunProgram does, with no input and its standard error to `errorFile`, and
+// kills it once `seconds` have passed; -1 when it could not be run or was killed.
+int RunProgramWithin(const std::string& program, const std::vector<std::string>& arguments,
+                     const std::string& directory, const std::string& outputFile,
+                     const std::string& errorFile, int seconds);
 #endif
 
 // Runs a real executable as a child process in a fresh directory holding `files`, with
