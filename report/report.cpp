@@ -286,10 +286,6 @@ class Report {
                     "bit版)  データ数= " + Number(table_.Count()) +
                     "  データ最大値= " + IntegerToText(table_.Largest());
     }
-    facts.verdict =
-        problems_.Total() > 0
-            ? "問題が " + Number(problems_.Total()) + " 件見つかりました。"
-            : (readFailed_ || tableMissing_ ? "一部の検査を行えませんでした。" : kAllPassed);
     facts.finished = results_.progressionsByLength;
     facts.open = store_.openByLength;
     facts.literature = literature_;
@@ -309,6 +305,10 @@ class Report {
             numbers + (facts.log.unreadableLines.size() > Problems::kExamples ? ", …" : "") +
             "行目)。");
     }
+    facts.verdict =
+        problems_.Total() > 0
+            ? "問題が " + Number(problems_.Total()) + " 件見つかりました。"
+            : (readFailed_ || tableMissing_ ? "一部の検査を行えませんでした。" : kAllPassed);
     if (!ReplaceFileSafely(htmlFile_, htmlFile_ + ".tmp", PageText(facts))) {
       Print(htmlFile_ + " : ファイル書き込みに失敗しました。");
       readFailed_ = true;
