@@ -1,6 +1,6 @@
 // The run of kvreport: the files are read in the order the summary shows them, every check
 // counts its problems, and the exit status says how it went. Nothing is asked and, but for the
-// --csv file, nothing is written.
+// --csv file and the page, nothing is written.
 #include "report/report.h"
 
 #include <algorithm>
