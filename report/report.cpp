@@ -159,11 +159,11 @@ class Report {
     const std::vector<Progression> longest = Longest(results_, kLongestShown);
     if (longest.empty()) return;
     Print("");
-    Print("【最長の数列】");
+    Print("【最長の数列】 (完了した数列)");
     ShowProgressionHeading();
     for (const Progression& p : longest) ShowProgression(p);
     Print("");
-    Print("【長さ毎の最小の最終項】 (長い数列の先頭部分を含みます)");
+    Print("【長さ毎の最小の最終項】 (完了した数列。長い数列の先頭部分を含みます)");
     ShowProgressionHeading();
     for (const auto& [length, p] : SmallestLastTerms(results_)) ShowProgression(p);
   }
