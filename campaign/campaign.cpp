@@ -546,21 +546,21 @@ class Campaign final : public RunObserver {
   }
 
   // The line of a step whose search completed but whose line a stop prevented: what the result
-  // files hold beyond the logged lines, without the times.
+  // files hold beyond the logged lines, without the times. Steps taken without a log (by an
+  // older campaign, or by hand) get one line together, numbered as the last of them.
   void CatchUpLog() {
     uint64_t lastEnd = 0;
     std::map<int, int64_t> logged;
     ReadLog(lastEnd, logged);
     const uint64_t largest = Largest();
     if (largest <= lastEnd) return;
-    const uint64_t first = PrimeAbove(lastEnd);
     std::map<int, int64_t> found;
     for (const auto& [length, count] : totals_) {
       const auto old = logged.find(length);
       found[length] = count - (old == logged.end() ? 0 : old->second);
     }
-    AppendLogLine(StepNumber(plan_, first), lastEnd + 1, std::max(StepEnd(plan_, first), largest),
-                  "", "", found);
+    AppendLogLine(StepNumber(plan_, largest), lastEnd + 1,
+                  std::max(StepEnd(plan_, largest), largest), "", "", found);
   }
 
   void AppendLogLine(uint64_t number, uint64_t from, uint64_t to, const std::string& seconds,

@@ -87,9 +87,9 @@ bool ParseStep(std::string_view line, CampaignStep& step) {
 
 }  // namespace
 
-int64_t CampaignStep::Found() const {
-  int64_t total = 0;
-  for (const auto& [length, n] : finds) total += n;
+double CampaignStep::Found() const {
+  double total = 0;
+  for (const auto& [length, n] : finds) total += static_cast<double>(n);
   return total;
 }
 

@@ -23,7 +23,9 @@ struct CampaignStep {
   double cpuSeconds = 0;
   std::map<int64_t, int64_t> finds;  // by length
   int64_t longest = 0;
-  int64_t Found() const;
+  // The finds of every length together (as a real number: a hand-edited log may hold counts whose
+  // sum no integer holds).
+  double Found() const;
 };
 
 struct CampaignLog {

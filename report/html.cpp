@@ -258,10 +258,13 @@ std::string Lengths(const PageFacts& f) {
   for (const LiteratureRow& r : f.literature.counts) {
     if (r.bound == 0) series[2].values[index[r.length]] = static_cast<double>(r.found);
   }
+  const std::string from =
+      f.literature.minLength > 0
+          ? " (長さ " + Int(static_cast<uint64_t>(f.literature.minLength)) + " 以上)"
+          : std::string();
   return "<h2>長さ毎の数列数</h2>\n<p>縦軸は対数目盛です。極大な数列は前後に延ばせない数列を"
-         "その長さで一度数え、全ての数列は長い数列の中の数列も数えます (長さ " +
-         Int(static_cast<uint64_t>(f.literature.minLength)) + " 以上)。</p>\n" +
-         BarChart("chart-lengths", "数列数", categories, series, true);
+         "その長さで一度数え、全ての数列は長い数列の中の数列も数えます" +
+         from + "。</p>\n" + BarChart("chart-lengths", "数列数", categories, series, true);
 }
 
 std::string Least(const PageFacts& f) {
@@ -331,7 +334,7 @@ std::string Campaign(const PageFacts& f) {
     } else {
       ++untimed;
     }
-    finds[0].points.emplace_back(bound, static_cast<double>(s.Found()));
+    finds[0].points.emplace_back(bound, s.Found());
   }
   if (untimed > 0) {
     html += "<p>時間の記録が無いステップ " + Int(static_cast<uint64_t>(untimed)) +

@@ -33,9 +33,7 @@ constexpr int kPrimeCountDecades = 10;
 constexpr int64_t kPrimesBelow[kPrimeCountDecades] = {4,     25,     168,     1229,     9592,
                                                       78498, 664579, 5761455, 50847534, 455052511};
 
-// The least last terms are kept for the lengths up to this; longer runs occur only in tables
-// that are not of primes.
-constexpr int64_t kLeastKept = 64;
+constexpr uint64_t kNone = ~uint64_t{0};
 
 uint64_t Decade(int n) {
   uint64_t b = 1;
@@ -84,10 +82,10 @@ void LiteratureTally::Add(uint64_t first, uint64_t difference, int64_t length) {
         below < static_cast<uint64_t>(length) ? static_cast<int64_t>(below) : length;
     if (terms >= kFirstCounted) ++lengths_[static_cast<size_t>(n)][terms];
   }
+  if (least_.empty()) least_.assign(kLeastKept + 1, kNone);
   for (int64_t k = kFirstCounted; k <= length && k <= kLeastKept; ++k) {
-    const uint64_t last = first + static_cast<uint64_t>(k - 1) * difference;
-    auto [it, added] = least_.emplace(k, last);
-    if (!added) it->second = std::min(it->second, last);
+    uint64_t& least = least_[static_cast<size_t>(k)];
+    least = std::min(least, first + static_cast<uint64_t>(k - 1) * difference);
   }
 }
 
@@ -95,10 +93,9 @@ void LiteratureTally::Merge(const LiteratureTally& other) {
   for (size_t b = 0; b < lengths_.size(); ++b) {
     for (const auto& [length, n] : other.lengths_[b]) lengths_[b][length] += n;
   }
-  for (const auto& [k, last] : other.least_) {
-    auto [it, added] = least_.emplace(k, last);
-    if (!added) it->second = std::min(it->second, last);
-  }
+  if (other.least_.empty()) return;
+  if (least_.empty()) least_.assign(kLeastKept + 1, kNone);
+  for (size_t k = 0; k < least_.size(); ++k) least_[k] = std::min(least_[k], other.least_[k]);
 }
 
 int64_t LiteratureTally::Count(int bound, int64_t k) const {
@@ -111,9 +108,11 @@ int64_t LiteratureTally::Count(int bound, int64_t k) const {
 }
 
 bool LiteratureTally::LeastLast(int64_t k, uint64_t& last) const {
-  const auto it = least_.find(k);
-  if (it == least_.end()) return false;
-  last = it->second;
+  if (k < 0 || k >= static_cast<int64_t>(least_.size()) ||
+      least_[static_cast<size_t>(k)] == kNone) {
+    return false;
+  }
+  last = least_[static_cast<size_t>(k)];
   return true;
 }
 

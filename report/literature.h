@@ -18,6 +18,10 @@ namespace kv {
 // table.
 inline constexpr int kLiteratureDecades = 7;
 
+// The least last terms are kept for the lengths up to this; longer runs occur only in tables that
+// are not of primes.
+inline constexpr int64_t kLeastKept = 64;
+
 // Sums over maximal progressions, mergeable, so that every core keeps its own.
 class LiteratureTally {
  public:
@@ -35,7 +39,8 @@ class LiteratureTally {
  private:
   // By bound, how many maximal progressions have that many terms below it.
   std::array<std::map<int64_t, int64_t>, kLiteratureDecades + 1> lengths_;
-  std::map<int64_t, uint64_t> least_;
+  // By length up to kLeastKept, the least last term; the largest number where there is none.
+  std::vector<uint64_t> least_;
 };
 
 // One line of the comparison with the published values.

@@ -1,6 +1,6 @@
 // The run of kvreport: the files are read in the order the summary shows them, every check
 // counts its problems, and the exit status says how it went. Nothing is asked and, but for the
-// --csv file, nothing is written.
+// --csv file and the page, nothing is written.
 #include "report/report.h"
 
 #include <algorithm>
@@ -159,11 +159,11 @@ class Report {
     const std::vector<Progression> longest = Longest(results_, kLongestShown);
     if (longest.empty()) return;
     Print("");
-    Print("【最長の数列】");
+    Print("【最長の数列】 (完了した数列)");
     ShowProgressionHeading();
     for (const Progression& p : longest) ShowProgression(p);
     Print("");
-    Print("【長さ毎の最小の最終項】 (長い数列の先頭部分を含みます)");
+    Print("【長さ毎の最小の最終項】 (完了した数列。長い数列の先頭部分を含みます)");
     ShowProgressionHeading();
     for (const auto& [length, p] : SmallestLastTerms(results_)) ShowProgression(p);
   }
@@ -286,10 +286,6 @@ class Report {
                     "bit版)  データ数= " + Number(table_.Count()) +
                     "  データ最大値= " + IntegerToText(table_.Largest());
     }
-    facts.verdict =
-        problems_.Total() > 0
-            ? "問題が " + Number(problems_.Total()) + " 件見つかりました。"
-            : (readFailed_ || tableMissing_ ? "一部の検査を行えませんでした。" : kAllPassed);
     facts.finished = results_.progressionsByLength;
     facts.open = store_.openByLength;
     facts.literature = literature_;
@@ -309,6 +305,10 @@ class Report {
             numbers + (facts.log.unreadableLines.size() > Problems::kExamples ? ", …" : "") +
             "行目)。");
     }
+    facts.verdict =
+        problems_.Total() > 0
+            ? "問題が " + Number(problems_.Total()) + " 件見つかりました。"
+            : (readFailed_ || tableMissing_ ? "一部の検査を行えませんでした。" : kAllPassed);
     if (!ReplaceFileSafely(htmlFile_, htmlFile_ + ".tmp", PageText(facts))) {
       Print(htmlFile_ + " : ファイル書き込みに失敗しました。");
       readFailed_ = true;

@@ -6,8 +6,12 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
 # The suite also compares kvcampaign with the same steps done with the primesieve program, and
-# draws kvreport's page in Chromium (the test is skipped without it).
+# draws kvreport's page in Chromium: installed when run as root, elsewhere that test is skipped
+# without it.
 need_packages "${build_packages[@]}" "${test_packages[@]}"
+if [[ $(id -u) -eq 0 ]]; then
+  need_packages "${browser_packages[@]}"
+fi
 dir=build
 flags=(-DCMAKE_BUILD_TYPE=Release)
 if [[ "${1:-}" == "--sanitize" ]]; then

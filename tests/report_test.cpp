@@ -594,10 +594,6 @@ size_t Marks(const std::string& chart, const std::string& x, const std::string& 
 // the page it dumps) and takes a screenshot that is not blank. A campaign log made by hand in the
 // campaign's format, with a step whose times are not known and two lines that do not read.
 TEST(Report, PageShowsEachChartInABrowser) {
-  const std::string chromium = "/usr/bin/chromium";
-  if (!std::filesystem::exists(chromium)) {
-    GTEST_SKIP() << "chromium is not installed (Debian package chromium): the page is not drawn";
-  }
   TempDir dir;
   const auto primes = kvtest::PrimesBelow(10000);
   SearchRuns<Width64>(dir.path(),
@@ -611,16 +607,24 @@ TEST(Report, PageShowsEachChartInABrowser) {
                                                "1,1,5000,1.5,2.9,L6:120 L7:19 L8:4,9",
                                                "2,5001,10000,,,L6:80 L7:5,9",
                                                "3,10001,15000,16.2,31.7,L6:3206 L7:572,10",
+                                               // Lines that do not read.
                                                "4,15001,1000,1.0,1.0,,10",
                                                "5,15001,20000,2.0,2.0,L6:1 L6:2,10",
+                                               "5,15001,20000,,2.0,,10",
+                                               "5,15001,99999999999999999999,1.0,1.0,,10",
+                                               "5,15001,20000,1.0,1.0,,10,0",
                                            }) + "6,20001,25000,2.5"}});
   const auto report =
       kvtest::RunExecutableIn(KV_REPORT_EXE, "", dir.path(), {"--html", "page.html"});
   EXPECT_EQ(report.exitCode, 0) << report.output;
   EXPECT_NE(
-      report.output.find("_CampaignLog.csv の読み取れない行 3 行を飛ばしました (5, 6, 7行目)。"),
+      report.output.find("_CampaignLog.csv の読み取れない行 6 行を飛ばしました (5, 6, 7, …行目)。"),
       std::string::npos)
       << report.output;
+  const std::string chromium = "/usr/bin/chromium";
+  if (!std::filesystem::exists(chromium)) {
+    GTEST_SKIP() << "chromium is not installed (Debian package chromium): the page is not drawn";
+  }
 
   TempDir browser;
   const std::string page = "file://" + (dir.path() / "page.html").string();
