@@ -14,6 +14,7 @@
 
 #include "search/filenames.h"
 #include "tests/process.h"
+#include "tests/search_testing.h"
 #include "tests/table_files.h"
 
 namespace kv {
@@ -21,21 +22,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using kvtest::FreshTable;
+using kvtest::PrimesBelow;
 using kvtest::SievedFile;
 
 constexpr int kTimeLimit = 20;  // seconds; the cases take well under one
 constexpr const char* kSetpriv = "/usr/bin/setpriv";
 constexpr uid_t kNobody = 65534;
-
-std::vector<uint64_t> PrimesBelow(uint64_t n) {
-  std::vector<uint64_t> primes;
-  for (uint64_t v = 2; v < n; ++v) {
-    bool prime = true;
-    for (uint64_t d = 2; d * d <= v && prime; ++d) prime = v % d != 0;
-    if (prime) primes.push_back(v);
-  }
-  return primes;
-}
 
 // A sieved list of the range [from, to] holding the primes in it.
 template <typename W>
@@ -57,27 +49,23 @@ std::string Hex(const std::string& bytes) {
   return out.str();
 }
 
-// The regular files of a directory (links and other entries left out); a large one by its size.
-std::map<std::string, std::string> Regular(const fs::path& dir) {
+// The regular files of a directory by content (a large one by its size); with `all`, the other
+// entries too, by name.
+std::map<std::string, std::string> Snapshot(const fs::path& dir, bool all = false) {
   std::map<std::string, std::string> files;
   for (const auto& entry : fs::directory_iterator(dir)) {
-    if (!entry.is_regular_file() || entry.is_symlink()) continue;
-    const auto size = entry.file_size();
-    if (size > (1u << 20)) {
-      files[entry.path().filename().string()] = "size " + std::to_string(size);
-      continue;
+    const std::string name = entry.path().filename().string();
+    if (!entry.is_regular_file() || entry.is_symlink()) {
+      if (all) files[name];
+    } else if (entry.file_size() > (1u << 20)) {
+      files[name] = "size " + std::to_string(entry.file_size());
+    } else {
+      std::ifstream in(entry.path(), std::ios::binary);
+      std::ostringstream content;
+      content << in.rdbuf();
+      files[name] = content.str();
     }
-    std::ifstream in(entry.path(), std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    files[entry.path().filename().string()] = content.str();
   }
-  return files;
-}
-
-std::map<std::string, std::string> Everything(const fs::path& dir) {
-  std::map<std::string, std::string> files = Regular(dir);
-  for (const auto& entry : fs::directory_iterator(dir)) files[entry.path().filename().string()];
   return files;
 }
 
@@ -89,32 +77,30 @@ struct Dirs {
 
 using Plant = std::function<void(const Dirs&)>;
 
-void Replace(const fs::path& path) { fs::remove_all(path); }
+enum class Entry { kLinkOut, kFifo, kFolder, kSparse };
+constexpr const char* kEntryWords[] = {" as a link out", " as a FIFO", " as a folder",
+                                       " of 100 GB"};
 
-Plant LinkOut(std::string name) {
-  return [name](const Dirs& d) {
-    Replace(d.work / name);
-    fs::create_symlink(d.victim(), d.work / name);
-  };
-}
-Plant Fifo(std::string name) {
-  return [name](const Dirs& d) {
-    Replace(d.work / name);
-    ASSERT_EQ(::mkfifo((d.work / name).c_str(), 0644), 0);
-  };
-}
-Plant Folder(std::string name) {
-  return [name](const Dirs& d) {
-    Replace(d.work / name);
-    fs::create_directory(d.work / name);
-  };
-}
-// A sparse file of 100 GB, beginning with `head`.
-Plant Sparse(std::string name, std::string head = {}) {
-  return [name, head](const Dirs& d) {
-    Replace(d.work / name);
-    std::ofstream(d.work / name, std::ios::binary) << head;
-    fs::resize_file(d.work / name, uint64_t{100} << 30);
+// Puts `entry` in the place of the file `name` (a sparse file of 100 GB for kSparse).
+Plant Put(std::string name, Entry entry) {
+  return [name, entry](const Dirs& d) {
+    const fs::path path = d.work / name;
+    fs::remove_all(path);
+    switch (entry) {
+      case Entry::kLinkOut:
+        fs::create_symlink(d.victim(), path);
+        break;
+      case Entry::kFifo:
+        ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
+        break;
+      case Entry::kFolder:
+        fs::create_directory(path);
+        break;
+      case Entry::kSparse:
+        std::ofstream(path, std::ios::binary).close();
+        fs::resize_file(path, uint64_t{100} << 30);
+        break;
+    }
   };
 }
 Plant Content(std::string name, std::function<std::string(const Dirs&)> make) {
@@ -162,42 +148,37 @@ std::string Replaced(std::string text, const std::string& from, const std::strin
 std::vector<Case> Cases() {
   std::vector<Case> cases;
   const std::string kolvex = KV_KOLVEX_EXE;
+  const std::string import = KV_IMPORT_EXE;
+  const auto put = [&](const std::string& exe, const std::string& input, const std::string& name,
+                       Entry entry, int status = 2) {
+    cases.push_back({exe + ": " + name + kEntryWords[static_cast<int>(entry)], exe, input,
+                     Put(name, entry), status, status == 0 ? "" : name});
+  };
   // Every state and work file of the search as a link out, a FIFO and a folder.
   for (const char* name :
        {"_APData.dat", "_HalfData.dat", "_SievedListData.dat", "__JOURNAL___Kolvex.dat",
         "_ContData.dat", "_L3_ResultData.txt", "_NOTAddData.txt", "__TEMP___APData.dat",
         "__TEMP___OLD___APData.dat", "__OLD___APData.dat", "__TEMP___SievedListData.dat",
         "__TEMP___JOURNAL___Kolvex.dat", "__TEMP___ContData_txt.dat"}) {
-    cases.push_back(
-        {std::string(name) + " as a link out", kolvex, kKolvexInput, LinkOut(name), 2, name});
-    cases.push_back({std::string(name) + " as a FIFO", kolvex, kKolvexInput, Fifo(name), 2, name});
-    cases.push_back(
-        {std::string(name) + " as a folder", kolvex, kKolvexInput, Folder(name), 2, name});
+    for (const Entry entry : {Entry::kLinkOut, Entry::kFifo, Entry::kFolder}) {
+      put(kolvex, kKolvexInput, name, entry);
+    }
   }
-  const std::string import = KV_IMPORT_EXE;
   for (const char* name : {"_SievedListData.dat", "__TEMP___SievedListData.dat"}) {
-    cases.push_back({std::string("kvimport, ") + name + " as a link out", import, kImportInput,
-                     LinkOut(name), 2, name});
-    cases.push_back({std::string("kvimport, ") + name + " as a FIFO", import, kImportInput,
-                     Fifo(name), 2, name});
+    put(import, kImportInput, name, Entry::kLinkOut);
+    put(import, kImportInput, name, Entry::kFifo);
   }
-  cases.push_back({"kvconvert, _APData32.dat as a link out", KV_CONVERT_EXE, "2\n\n",
-                   LinkOut("_APData32.dat"), 2, "_APData32.dat"});
-  cases.push_back({"kvreport, the list as a FIFO", KV_REPORT_EXE, "", Fifo("_SievedListData.dat"),
-                   2, "_SievedListData.dat"});
-  // Files of 100 GB: nothing may be believed of their size.
-  cases.push_back({"100 GB journal", kolvex, kKolvexInput, Sparse(kJournalFile), 2, kJournalFile});
-  cases.push_back({"100 GB table", kolvex, kKolvexInput, Sparse("_APData.dat"), 2, "_APData.dat"});
-  cases.push_back({"100 GB list", kolvex, kKolvexInput, Sparse("_SievedListData.dat"), 2,
-                   "_SievedListData.dat"});
-  cases.push_back({"100 GB checkpoint (not of this table: not used)", kolvex, kKolvexInput,
-                   Sparse("_HalfData.dat"), 0, ""});
-  cases.push_back({"kvimport, 100 GB list", import, kImportInput, Sparse("_SievedListData.dat"), 2,
-                   "_SievedListData.dat"});
-  cases.push_back({"kvconvert, 100 GB table", KV_CONVERT_EXE, "2\n\n", Sparse("_APData.dat"), 2,
-                   "_APData.dat"});
-  cases.push_back({"kvreport, 100 GB list", KV_REPORT_EXE, "", Sparse("_SievedListData.dat"), 2,
-                   "_SievedListData.dat"});
+  put(KV_CONVERT_EXE, "2\n\n", "_APData32.dat", Entry::kLinkOut);
+  put(KV_REPORT_EXE, "", "_SievedListData.dat", Entry::kFifo);
+  // Files of 100 GB: nothing may be believed of their size. A checkpoint that does not begin as
+  // the table does is not used, and the run goes on.
+  for (const char* name : {kJournalFile, "_APData.dat", "_SievedListData.dat"}) {
+    put(kolvex, kKolvexInput, name, Entry::kSparse);
+  }
+  put(kolvex, kKolvexInput, "_HalfData.dat", Entry::kSparse, 0);
+  put(import, kImportInput, "_SievedListData.dat", Entry::kSparse);
+  put(KV_CONVERT_EXE, "2\n\n", "_APData.dat", Entry::kSparse);
+  put(KV_REPORT_EXE, "", "_SievedListData.dat", Entry::kSparse);
   // Journals that cannot be followed.
   const auto journalCase = [&](std::string what, auto edit) {
     cases.push_back({"journal " + what, kolvex, kKolvexInput, Journal(edit), 2, kJournalFile});
@@ -282,8 +263,8 @@ TEST(HostileDirectory, EveryCaseEndsInTimeWithItsStatusAndChangesNothingItMustNo
                                 {"_APData32.dat", FreshTable<Width32>(PrimesBelow(200))},
                                 {"_SievedListData32.dat", ListOf<Width32>(200, 400)}});
     c.plant(d);
-    const auto outsideBefore = Everything(d.outside);
-    const auto insideBefore = Regular(d.work);
+    const auto outsideBefore = Snapshot(d.outside, true);
+    const auto insideBefore = Snapshot(d.work);
     const fs::path console = top.path() / "console.txt";
     std::string program = fs::absolute(c.exe).string();
     std::vector<std::string> arguments;
@@ -298,9 +279,9 @@ TEST(HostileDirectory, EveryCaseEndsInTimeWithItsStatusAndChangesNothingItMustNo
     const int status = kvtest::RunProgram(program, arguments, d.work.string(), c.input,
                                           console.string(), kTimeLimit);
     EXPECT_EQ(status, c.status) << (status == kvtest::kHang ? "hung" : "");
-    EXPECT_TRUE(Everything(d.outside) == outsideBefore) << "a file outside changed";
+    EXPECT_TRUE(Snapshot(d.outside, true) == outsideBefore) << "a file outside changed";
     // A refused run may leave its own journal, but every file that was there stays as it was.
-    const auto insideAfter = Regular(d.work);
+    const auto insideAfter = Snapshot(d.work);
     for (const auto& [name, content] : insideBefore) {
       const auto after = insideAfter.find(name);
       EXPECT_TRUE(c.status == 0 || (after != insideAfter.end() && after->second == content))
