@@ -121,9 +121,10 @@ class InnerPlatform final : public ForwardingPlatform {
     return false;
   }
   void MoveCursor(int, int) override {}
-  std::unique_ptr<FileHandle> OpenRead(const std::string& name) override {
+  // The inner runs read the primes as the file of new numbers that a user would name.
+  std::unique_ptr<FileHandle> OpenUserFile(const std::string& name) override {
     if (name == kPrimesName) return OpenPrimesFile(from_, to_, header_);
-    return base().OpenRead(name);
+    return base().OpenUserFile(name);
   }
 
  private:

@@ -2,6 +2,7 @@
 #include "console/console.h"
 
 #include <map>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -156,6 +157,9 @@ std::string FileErrorText() {
     case FileErrorKind::kInUse:
       reason = "他のプログラムが使用中です。";
       break;
+    case FileErrorKind::kNotRegular:
+      reason = "通常のファイルではありません(リンク、フォルダ、パイプなど)。";
+      break;
     case FileErrorKind::kOther:
       reason = error.text;
       break;
@@ -167,6 +171,16 @@ std::string FileErrorText() {
 }
 
 void PrintFileError(const std::string& name) { PrintLine(name + " : " + FileErrorText()); }
+
+void RefuseSpecialFiles(const std::vector<std::string>& names) {
+  for (const std::string& name : names) {
+    if (!Os().IsSpecialFile(name)) continue;
+    NoteFileError({FileErrorKind::kNotRegular, {}});
+    PrintFileError(name);
+    PrintLine("このファイルを移動するか削除してから実行してください。");
+    EndRun(kFailed);
+  }
+}
 
 void SetFailureNote(std::string note) { failureNote = std::move(note); }
 
@@ -189,6 +203,10 @@ int RunToEnd(const std::function<void()>& program) {
     program();
   } catch (const RunEnd& end) {
     code = end.code;
+  } catch (const std::bad_alloc&) {
+    // The loads of the files check their sizes and name the file; this is what is left.
+    PrintLine("メモリが不足しています。緊急停止します。");
+    code = kFailed;
   }
   ClearPresetAnswers();
   return code;

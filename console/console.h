@@ -7,6 +7,7 @@
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kv {
 
@@ -73,6 +74,9 @@ std::string FileErrorText();
 // Prints the name of a file whose operation has just failed and the system's reason for it.
 void PrintFileError(const std::string& name);
 
+// Ends the run, before it reads or asks anything, when one of the program's own files is not a
+// regular file (a symbolic link, a FIFO, a folder, a device): naming it, with status kFailed.
+void RefuseSpecialFiles(const std::vector<std::string>& names);
 // A line that every run ending on a failure prints from now on (an empty text: none).
 void SetFailureNote(std::string note);
 

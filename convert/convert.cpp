@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -28,8 +29,11 @@ int16_t ConvertFile(const std::string& source, const std::string& destination) {
   if (!file) return 1;
   const int64_t size = file->Size();
   const int64_t records = size < 0 ? 0 : size / kRecordBytes<From>;
-  std::vector<TableRecord<From>> in(static_cast<size_t>(records));
-  const bool read = size >= 0 && ReadRecordsAt(*file, 0, records, in.data());
+  // A table holds at most 2^31 - 1 records (its cursors are 32-bit indices).
+  std::vector<TableRecord<From>> in;
+  const bool read = size >= 0 &&
+                    (records <= std::numeric_limits<int32_t>::max() || NoteTooLarge()) &&
+                    ResizeFromFile(in, records) && ReadRecordsAt(*file, 0, records, in.data());
   file->Close();
   if (!read) {
     // A partly read table would be converted into a shorter, valid-looking one.
@@ -69,6 +73,10 @@ int16_t ConvertFile(const std::string& source, const std::string& destination) {
 // Returns true when at least one file was converted.
 template <typename From, typename To>
 bool ConvertAll() {
+  for (size_t i = 0; i < kTableFiles<From>.size(); ++i) {
+    const std::string destination = kTableFiles<To>[i];
+    RefuseSpecialFiles({kTableFiles<From>[i], destination, "__TEMP___" + destination.substr(1)});
+  }
   bool converted = false;
   for (size_t i = 0; i < kTableFiles<From>.size(); ++i) {
     const std::string source = kTableFiles<From>[i];

@@ -2,6 +2,7 @@
 // the save.
 #include "import/import.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -12,6 +13,7 @@
 #include "console/numtext.h"
 #include "platform/fileutil.h"
 #include "platform/platform.h"
+#include "search/listform.h"
 #include "search/width.h"
 
 namespace kv {
@@ -55,6 +57,7 @@ class Importer {
   }
 
   [[noreturn]] void Run() {
+    RefuseSpecialFiles({W::kSievedFile, W::kTempSievedFile});
     const bool listRead = LoadList();
     const bool added = AddFromFile();
     if (!listRead && !added) RangeOnlyDialogue();
@@ -90,7 +93,13 @@ class Importer {
     // A file shorter than the two range entries is no list the search program could use: the
     // first appended number would land in the range slot.
     count_ = entries < 2 ? 0 : entries;
-    Reserve(count_ + kGrowStep);
+    if (count_ > entryLimit_) NoteTooLarge();
+    if (count_ > entryLimit_ ||
+        !ResizeFromFile(entries_, std::max<int64_t>(static_cast<int64_t>(entries_.size()),
+                                                    count_ + kGrowStep))) {
+      file->Close();
+      ReadFailedStop();
+    }
     const bool read =
         size >= 0 && ReadItems(*file, count_, kWidth, [this](const unsigned char* p, int64_t i) {
           Entry(i) = LoadLE<Value>(p);
@@ -98,6 +107,7 @@ class Importer {
     file->Close();
     // Going on with an empty list would overwrite the file that could not be read.
     if (!read) ReadFailedStop();
+    RefuseDamagedList(W::kSievedFile, entries_.data(), count_);
     spareSlots_ = kGrowStep;
     PrintLine("既存データを読み込みました。 データ範囲= " + IntegerToText(Entry(0)) + " - " +
               IntegerToText(Entry(1)));
@@ -133,7 +143,7 @@ class Importer {
       PrintLine("");
       return false;
     }
-    auto file = Os().OpenRead(name);
+    auto file = Os().OpenUserFile(name);
     if (!file) {
       PrintLine("ファイルが見つかりませんでした。");
       return false;

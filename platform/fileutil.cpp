@@ -8,21 +8,32 @@
 
 namespace kv {
 
-bool ReadWholeFile(const std::string& name, std::string& content) {
+bool ReadWholeFile(const std::string& name, std::string& content, int64_t most) {
   content.clear();
   auto file = Os().OpenRead(name);
   if (!file) return false;
-  const bool read = ReadWholeFile(*file, content);
+  const bool read = ReadWholeFile(*file, content, most);
   file->Close();
   return read;
 }
 
-bool ReadWholeFile(FileHandle& file, std::string& content) {
+bool ReadWholeFile(FileHandle& file, std::string& content, int64_t most) {
   content.clear();
   const int64_t size = file.Size();
   if (size < 0) return false;
-  content.resize(static_cast<size_t>(size));
+  if (size > most) return NoteTooLarge();
+  if (!ResizeFromFile(content, size)) return false;
   return ReadExactly(file, content.data(), size);
+}
+
+bool NoteTooLarge() {
+  NoteFileError({FileErrorKind::kOther, "ファイルが大きすぎます。"});
+  return false;
+}
+
+bool NoteNoMemory() {
+  NoteFileError({FileErrorKind::kOther, "メモリが不足しています。"});
+  return false;
 }
 
 bool WriteWholeFile(const std::string& name, std::string_view content) {

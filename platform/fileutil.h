@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,10 +15,29 @@
 
 namespace kv {
 
-// Reads the whole file into `content`; false when it cannot be opened or read.
-bool ReadWholeFile(const std::string& name, std::string& content);
+// Reads the whole file into `content`; false when it cannot be opened or read, or holds more than
+// `most` bytes or than memory can take (the reason is noted as for a failed file operation).
+inline constexpr int64_t kAnySize = INT64_MAX;
+bool ReadWholeFile(const std::string& name, std::string& content, int64_t most = kAnySize);
 // The same for a file just opened (its `Size()` bytes from where it stands); it stays open.
-bool ReadWholeFile(FileHandle& file, std::string& content);
+bool ReadWholeFile(FileHandle& file, std::string& content, int64_t most = kAnySize);
+
+// Notes, as the reason of a failed file operation, that a file holds more than its form allows,
+// or more than the memory can take; false.
+bool NoteTooLarge();
+bool NoteNoMemory();
+// Resizes `items` to `count` (the new ones set to `fill`); false, with the reason noted, when the
+// memory cannot be had. Sizes taken from a file go through here, never straight to `resize`.
+template <typename Vector>
+bool ResizeFromFile(Vector& items, int64_t count, typename Vector::value_type fill = {}) {
+  if (count < 0 || static_cast<uint64_t>(count) > items.max_size()) return NoteTooLarge();
+  try {
+    items.resize(static_cast<size_t>(count), fill);
+  } catch (const std::bad_alloc&) {
+    return NoteNoMemory();
+  }
+  return true;
+}
 
 // Creates (or truncates) the file and writes `content`; false on any failure.
 bool WriteWholeFile(const std::string& name, std::string_view content);

@@ -44,6 +44,10 @@ class ForwardingPlatform : public Platform {
   bool Truncate(const std::string& name, int64_t size) override {
     return base_->Truncate(name, size);
   }
+  std::unique_ptr<FileHandle> OpenUserFile(const std::string& name) override {
+    return base_->OpenUserFile(name);
+  }
+  bool IsSpecialFile(const std::string& name) override { return base_->IsSpecialFile(name); }
 
   uint32_t TickCount() override { return base_->TickCount(); }
   void SetIdlePriority() override { base_->SetIdlePriority(); }

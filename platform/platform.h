@@ -40,7 +40,9 @@ class FileHandle {
 
 // Why a file operation failed, in the few kinds the programs name; any other reason keeps the
 // system's own words (code page 932).
-enum class FileErrorKind { kNone, kDiskFull, kReadOnly, kNoAccess, kInUse, kOther };
+// kNotRegular: a symbolic link, a FIFO, a folder or a device stands where a program's own file is
+// expected.
+enum class FileErrorKind { kNone, kDiskFull, kReadOnly, kNoAccess, kInUse, kNotRegular, kOther };
 struct FileError {
   FileErrorKind kind = FileErrorKind::kNone;
   std::string text;
@@ -79,6 +81,20 @@ class Platform {
   virtual bool ListFiles(const std::string& directory, std::vector<FileEntry>& files) = 0;
   // Cuts an existing file back to `size` bytes, on disk before it returns.
   virtual bool Truncate(const std::string& name, int64_t size) = 0;
+
+  // The calls above serve the programs' own files in the working directory. They never follow a
+  // symbolic link (on Windows they refuse a reparse point) and refuse anything but a regular file,
+  // without waiting on it (the reason is then kNotRegular). Create makes its file exclusively,
+  // after removing what stood under the name (never what that points to); Exists counts a link or
+  // any other entry under the name.
+  //
+  // A file that the user named (the input file of new numbers, the list kvimport reads, a folder
+  // given to kvreport) is opened here instead, following links, whatever it is.
+  virtual std::unique_ptr<FileHandle> OpenUserFile(const std::string& name) {
+    return OpenRead(name);
+  }
+  // True when something other than a regular file stands under `name`; never waits on it.
+  virtual bool IsSpecialFile(const std::string& /*name*/) { return false; }
 
   // Process.
   virtual uint32_t TickCount() = 0;  // milliseconds, wraps around

@@ -178,17 +178,40 @@ class PosixPlatform final : public Platform {
   }
 
   std::unique_ptr<FileHandle> OpenRead(const std::string& name) override {
-    return Open(name, O_RDONLY);
+    return OpenOwn(name, O_RDONLY);
   }
   std::unique_ptr<FileHandle> Create(const std::string& name) override {
-    return Open(name, O_WRONLY | O_CREAT | O_TRUNC);
+    // What a stopped run left under the name goes first: a link is removed, not followed.
+    if (::unlink(name.c_str()) != 0 && errno != ENOENT) {
+      RefuseOrFail(name);
+      return nullptr;
+    }
+    return OpenOwn(name, O_WRONLY | O_CREAT | O_EXCL);
   }
   std::unique_ptr<FileHandle> OpenAppend(const std::string& name) override {
-    return Open(name, O_WRONLY | O_CREAT);
+    return OpenOwn(name, O_WRONLY | O_CREAT);
+  }
+  std::unique_ptr<FileHandle> OpenUserFile(const std::string& name) override {
+    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      Failed();
+      return nullptr;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+      ::close(fd);
+      return nullptr;
+    }
+    Succeeded();
+    return std::make_unique<PosixFile>(fd);
   }
   bool Exists(const std::string& name) override {
     struct stat st {};
-    return ::stat(name.c_str(), &st) == 0;
+    return ::lstat(name.c_str(), &st) == 0;
+  }
+  bool IsSpecialFile(const std::string& name) override {
+    struct stat st {};
+    return ::lstat(name.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
   }
   bool Copy(const std::string& from, const std::string& to) override {
     auto source = OpenRead(from);
@@ -211,8 +234,8 @@ class PosixPlatform final : public Platform {
     return ::unlink(name.c_str()) == 0 ? Succeeded() : Failed();
   }
   bool Truncate(const std::string& name, int64_t size) override {
-    const int fd = ::open(name.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0) return Failed();
+    const int fd = OpenOwnDescriptor(name, O_WRONLY);
+    if (fd < 0) return false;
     const bool ok =
         (::ftruncate(fd, static_cast<off_t>(size)) == 0 && ::fsync(fd) == 0) || Failed();
     return (::close(fd) == 0 || Failed()) && ok && Succeeded();
@@ -264,20 +287,46 @@ class PosixPlatform final : public Platform {
   }
 
  private:
-  static std::unique_ptr<FileHandle> Open(const std::string& name, int flags) {
-    const int fd = ::open(name.c_str(), flags | O_CLOEXEC, 0644);
+  // Notes why a state file could not be opened: something other than a regular file stands under
+  // the name, or the system's own reason.
+  static void RefuseOrFail(const std::string& name) {
+    const int e = errno;
+    struct stat st {};
+    if (::lstat(name.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+      NoteFileError({FileErrorKind::kNotRegular, {}});
+      return;
+    }
+    errno = e;
+    Failed();
+  }
+
+  // Opens one of the programs' own files: a link is not followed, and a FIFO or a device is not
+  // waited on (non-blocking open) but refused once it is seen not to be a regular file.
+  static int OpenOwnDescriptor(const std::string& name, int flags) {
+    const int fd = ::open(name.c_str(), flags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
     if (fd < 0) {
+      RefuseOrFail(name);
+      return -1;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      ::close(fd);
+      NoteFileError({FileErrorKind::kNotRegular, {}});
+      return -1;
+    }
+    const int status = ::fcntl(fd, F_GETFL);
+    if (status < 0 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
       Failed();
-      return nullptr;
+      ::close(fd);
+      return -1;
     }
+    return fd;
+  }
+
+  static std::unique_ptr<FileHandle> OpenOwn(const std::string& name, int flags) {
+    const int fd = OpenOwnDescriptor(name, flags);
+    if (fd < 0) return nullptr;
     Succeeded();
-    if ((flags & O_ACCMODE) == O_RDONLY) {
-      struct stat st {};
-      if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        ::close(fd);
-        return nullptr;
-      }
-    }
     return std::make_unique<PosixFile>(fd);
   }
 

@@ -245,17 +245,35 @@ class Win32Platform final : public Platform {
   }
 
   std::unique_ptr<FileHandle> OpenRead(const std::string& name) override {
-    return Open(name, GENERIC_READ, OPEN_EXISTING);
+    return Open(name, GENERIC_READ, OPEN_EXISTING, true);
   }
   std::unique_ptr<FileHandle> Create(const std::string& name) override {
-    return Open(name, GENERIC_WRITE, CREATE_ALWAYS);
+    // What a stopped run left under the name goes first: a link is removed, not followed.
+    std::wstring wide;
+    if (!FileName(name, wide)) return nullptr;
+    if (DeleteFileW(wide.c_str()) == 0 && GetLastError() != ERROR_FILE_NOT_FOUND) {
+      if (SpecialEntry(wide)) {
+        NoteFileError({FileErrorKind::kNotRegular, {}});
+      } else {
+        Failed();
+      }
+      return nullptr;
+    }
+    return Open(name, GENERIC_WRITE, CREATE_NEW, true);
   }
   std::unique_ptr<FileHandle> OpenAppend(const std::string& name) override {
-    return Open(name, GENERIC_WRITE, OPEN_ALWAYS);
+    return Open(name, GENERIC_WRITE, OPEN_ALWAYS, true);
+  }
+  std::unique_ptr<FileHandle> OpenUserFile(const std::string& name) override {
+    return Open(name, GENERIC_READ, OPEN_EXISTING, false);
   }
   bool Exists(const std::string& name) override {
     std::wstring wide;
     return FileName(name, wide) && GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
+  }
+  bool IsSpecialFile(const std::string& name) override {
+    std::wstring wide;
+    return FileName(name, wide) && SpecialEntry(wide);
   }
   bool Copy(const std::string& from, const std::string& to) override {
     std::wstring source;
@@ -281,8 +299,13 @@ class Win32Platform final : public Platform {
     std::wstring wide;
     if (!FileName(name, wide) || size < 0) return false;
     const HANDLE handle = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+                                      OPEN_EXISTING, kOwnFileFlags, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return Failed();
+    if (!IsPlainFile(handle)) {
+      CloseHandle(handle);
+      NoteFileError({FileErrorKind::kNotRegular, {}});
+      return false;
+    }
     LARGE_INTEGER target{};
     target.QuadPart = size;
     const bool ok = (SetFilePointerEx(handle, target, nullptr, FILE_BEGIN) != 0 &&
@@ -335,14 +358,43 @@ class Win32Platform final : public Platform {
   }
 
  private:
-  static std::unique_ptr<FileHandle> Open(const std::string& name, DWORD access,
-                                          DWORD disposition) {
+  // The programs' own files are opened as the reparse point itself, never what it points to.
+  static constexpr DWORD kOwnFileFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
+
+  // A link, a folder or a device stands under the name.
+  static bool SpecialEntry(const std::wstring& wide) {
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes &
+            (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) != 0;
+  }
+
+  // A regular file on a disk: no link, folder, device or pipe.
+  static bool IsPlainFile(HANDLE handle) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    return GetFileType(handle) == FILE_TYPE_DISK &&
+           GetFileInformationByHandle(handle, &info) != 0 &&
+           (info.dwFileAttributes &
+            (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) == 0;
+  }
+
+  static std::unique_ptr<FileHandle> Open(const std::string& name, DWORD access, DWORD disposition,
+                                          bool own) {
     std::wstring wide;
     if (!FileName(name, wide)) return nullptr;
     const HANDLE handle = CreateFileW(wide.c_str(), access, FILE_SHARE_READ, nullptr, disposition,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+                                      own ? kOwnFileFlags : FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-      Failed();
+      if (own && SpecialEntry(wide)) {
+        NoteFileError({FileErrorKind::kNotRegular, {}});
+      } else {
+        Failed();
+      }
+      return nullptr;
+    }
+    if (own && !IsPlainFile(handle)) {
+      CloseHandle(handle);
+      NoteFileError({FileErrorKind::kNotRegular, {}});
       return nullptr;
     }
     Succeeded();

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <limits>
 #include <memory>
+#include <new>
 
 #include "console/numtext.h"
 #include "report/primality.h"
@@ -67,7 +68,12 @@ ReadStatus LoadTable(const std::string& directory, TableView& view,
   }
   const auto n = static_cast<int32_t>(records > 0 ? records - 1 : 0);
   view.values.clear();
-  view.values.reserve(static_cast<size_t>(n));
+  try {
+    view.values.reserve(static_cast<size_t>(n));
+  } catch (const std::bad_alloc&) {
+    lines.push_back(std::string(W::kTableFile) + " : メモリが不足しています。");
+    return ReadStatus::kFailed;
+  }
 
   std::vector<TableRecord<W>> block(static_cast<size_t>(kBlockRecords) + 1);
   TableRecord<W> previous{0, 0, 0};

@@ -117,7 +117,7 @@ int16_t AddData(SearchState<W>& s) {
   }
 
   const uint32_t start = Os().TickCount();
-  auto file = Os().OpenRead(answer);
+  auto file = Os().OpenUserFile(answer);
   if (!file) {
     PrintLine("ファイルが見つかりませんでした。");
     s.consoleRow += 1;

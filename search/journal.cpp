@@ -9,6 +9,8 @@
 #include "platform/fileutil.h"
 #include "platform/platform.h"
 #include "search/filenames.h"
+#include "search/records.h"
+#include "search/width.h"
 
 namespace kv {
 namespace {
@@ -77,6 +79,7 @@ bool TakeNumber(std::string_view& rest, int64_t& value) {
   const std::string_view field = rest.substr(0, end);
   if (field.empty()) return false;
   bool negative = field[0] == '-';
+  if (field.size() == (negative ? 1u : 0u)) return false;
   value = 0;
   for (size_t i = negative ? 1 : 0; i < field.size(); ++i) {
     if (field[i] < '0' || field[i] > '9' || value > (int64_t{1} << 56)) return false;
@@ -180,6 +183,10 @@ struct Parsed {
   std::string halfFile;
   int64_t recordBytes = 0;
   std::vector<Entry> entries;
+  // Set when the points were written for the other build's table (named here) and have been
+  // turned into those of this build's.
+  bool translated = false;
+  std::string writtenFor;
 };
 
 bool Parse(const std::string& text, Parsed& out) {
@@ -191,24 +198,27 @@ bool Parse(const std::string& text, Parsed& out) {
     lines.push_back(rest.substr(0, end));
     rest = rest.substr(end + 1);
   }
-  if (lines.size() < 4 || lines.front() != kFirstLine || lines.back() != "end") return false;
+  if (lines.size() < 5 || lines.front() != kFirstLine || lines.back() != "end") return false;
   for (size_t i = 1; i + 1 < lines.size(); ++i) {
     std::string_view line = lines[i];
     std::string_view word;
     if (!TakeWord(line, word)) return false;
-    if (word == "table") {
-      if (!TakeNumber(line, out.recordBytes) || out.recordBytes < 1) return false;
+    // The table line comes first, the checkpoint's second, then the points.
+    if (word == "table" && i == 1) {
+      if (!TakeNumber(line, out.recordBytes)) return false;
       out.tableFile = std::string(line);
-    } else if (word == "half") {
+    } else if (word == "half" && i == 2) {
       out.halfFile = std::string(line);
-    } else if (word == "point") {
+    } else if (word == "point" && i > 2) {
       Entry entry;
       std::string_view head;
       int64_t examining = 0;
       int64_t converting = 0;
       if (!TakeWord(line, head) || !FromHex(head, entry.point.tableHead) ||
           !TakeNumber(line, entry.point.tableSize) || !TakeNumber(line, entry.point.halfSize) ||
-          !TakeNumber(line, examining) || !TakeNumber(line, converting)) {
+          !TakeNumber(line, examining) || !TakeNumber(line, converting) || !line.empty() ||
+          entry.point.tableSize < -1 || entry.point.halfSize < -1 || (examining | 1) != 1 ||
+          (converting | 1) != 1) {
         return false;
       }
       entry.point.examining = examining != 0;
@@ -218,7 +228,10 @@ bool Parse(const std::string& text, Parsed& out) {
       FileMark mark;
       std::string_view tail;
       if (out.entries.empty() || !TakeNumber(line, mark.size) || !TakeWord(line, tail) ||
-          !FromHex(tail, mark.tail) || line.empty()) {
+          !FromHex(tail, mark.tail) || mark.size < -1 ||
+          static_cast<int64_t>(mark.tail.size()) >
+              std::min(kTailBytes, std::max<int64_t>(mark.size, 0)) ||
+          line.empty()) {
         return false;
       }
       mark.name = std::string(line);
@@ -229,6 +242,146 @@ bool Parse(const std::string& text, Parsed& out) {
   }
   return !out.tableFile.empty() && !out.halfFile.empty() && !out.entries.empty() &&
          out.entries.size() <= 2;
+}
+
+// The table and checkpoint of each build, by the record size that the journal gives.
+struct BuildFiles {
+  int64_t recordBytes;
+  const char* table;
+  const char* half;
+};
+constexpr BuildFiles kBuilds[] = {
+    {kRecordBytes<Width64>, Width64::kTableFile, Width64::kHalfFile},
+    {kRecordBytes<Width32>, Width32::kTableFile, Width32::kHalfFile},
+};
+
+// The journal may name nothing but this directory's own files: the table and checkpoint of the
+// build it gives and the appended files, by their exact names. A hand-made or foreign journal
+// must not make the run cut back or delete anything else.
+bool NamesOwnFiles(const Parsed& parsed) {
+  bool build = false;
+  for (const BuildFiles& b : kBuilds) {
+    build = build || (parsed.recordBytes == b.recordBytes && parsed.tableFile == b.table &&
+                      parsed.halfFile == b.half);
+  }
+  if (!build) return false;
+  auto appended = [](std::string_view name) {
+    if (name == kNotAddedFile || name == kStoreFile || name == kInspectionFile) return true;
+    const std::string_view prefix = kResultFilePrefix;
+    const std::string_view suffix = kResultFileSuffix;
+    if (name.size() <= prefix.size() + suffix.size() || name.substr(0, prefix.size()) != prefix ||
+        name.substr(name.size() - suffix.size()) != suffix) {
+      return false;
+    }
+    const std::string_view digits =
+        name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+    if (digits.size() > 9 || digits[0] == '0') return false;
+    return std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+  };
+  for (const Entry& entry : parsed.entries) {
+    for (const FileMark& mark : entry.files) {
+      if (!appended(mark.name)) return false;
+    }
+  }
+  return true;
+}
+
+// The header record of one build's table as that of the other's; false when its value does not
+// fit (then no table of this build can be that one converted).
+bool TranslateHead(std::string& head, int64_t from, int64_t to) {
+  if (head.empty()) return true;
+  if (static_cast<int64_t>(head.size()) != from) return false;
+  const auto* p = reinterpret_cast<const unsigned char*>(head.data());
+  uint64_t value = 0;
+  int32_t lower = 0;
+  int32_t upper = 0;
+  if (from == kRecordBytes<Width64>) {
+    const auto r = DecodeRecord<Width64>(p);
+    value = r.value;
+    lower = r.lowerCursor;
+    upper = r.upperCursor;
+  } else {
+    const auto r = DecodeRecord<Width32>(p);
+    value = r.value;
+    lower = r.lowerCursor;
+    upper = r.upperCursor;
+  }
+  std::string out(static_cast<size_t>(to), '\0');
+  auto* q = reinterpret_cast<unsigned char*>(out.data());
+  if (to == kRecordBytes<Width64>) {
+    EncodeRecord<Width64>(q, {value, lower, upper});
+  } else {
+    if (value > Width32::kLimit) return false;
+    EncodeRecord<Width32>(q, {static_cast<uint32_t>(value), lower, upper});
+  }
+  head = out;
+  return true;
+}
+
+// A size of a file of `from`-byte records as that of the same records of `to` bytes; -2, which
+// no file has, when it holds a part of a record.
+int64_t TranslateSize(int64_t size, int64_t from, int64_t to) {
+  if (size < 0) return size;
+  return size % from == 0 ? size / from * to : -2;
+}
+
+// Turns the points of a journal written for the other build's table into those that this
+// build's files show when they are that table converted.
+bool Translate(Parsed& parsed, const std::string& tableFile, const std::string& halfFile,
+               int64_t recordBytes) {
+  const int64_t from = parsed.recordBytes;
+  for (Entry& entry : parsed.entries) {
+    RunPoint& p = entry.point;
+    if (!TranslateHead(p.tableHead, from, recordBytes)) return false;
+    p.tableSize = TranslateSize(p.tableSize, from, recordBytes);
+    p.halfSize = TranslateSize(p.halfSize, from, recordBytes);
+  }
+  parsed.writtenFor = parsed.tableFile;
+  parsed.translated = true;
+  parsed.tableFile = tableFile;
+  parsed.halfFile = halfFile;
+  parsed.recordBytes = recordBytes;
+  return true;
+}
+
+// A journal that the run cannot follow stops it before anything is changed or asked: going on
+// would write again what the stopped run had written. `what` says why (null: the journal was
+// written for the table `table` of the other build, which this build's table is not converted
+// from).
+[[noreturn]] void RefuseJournal(const char* what, const std::string& table = {}) {
+  if (what != nullptr) {
+    PrintLine(std::string(kJournalFile) + " : " + what);
+    PrintLine("中断した実行の続きが正しく分からないため、何も変更せずに終了します。");
+    PrintLine(
+        "このファイルは手で変更しないでください。元に戻せない場合は、結果ファイルを確認して"
+        "からこのファイルを削除してください。");
+  } else {
+    const std::string program = table == Width32::kTableFile ? "Kolvex32" : "Kolvex";
+    PrintLine(std::string(kJournalFile) + " : " + program + " (" + table +
+              ") で中断した実行の記録です。");
+    PrintLine("その実行を " + program +
+              " で最後まで終えるか、kvconvert で数表を変換してから実行してください。");
+  }
+  EndRun(kFailed);
+}
+
+// A journal is bounded: two points, each with the appended files of one run.
+constexpr int64_t kMostJournalBytes = int64_t{1} << 20;
+
+// Reads and checks the journal; false when there is none. Any journal that cannot be followed
+// ends the run.
+bool ReadJournal(Parsed& parsed) {
+  if (!Os().Exists(kJournalFile)) return false;
+  std::string text;
+  if (!ReadWholeFile(kJournalFile, text, kMostJournalBytes)) {
+    const std::string reason = FileErrorText();
+    RefuseJournal(reason.c_str());
+  }
+  if (!Parse(text, parsed)) RefuseJournal("形式が正しくありません。");
+  if (!NamesOwnFiles(parsed)) {
+    RefuseJournal("この作業フォルダのファイル以外の名前が書かれています。");
+  }
+  return true;
 }
 
 // The entry of the point the files show. A checkpoint found between the two points is one whose
@@ -295,11 +448,17 @@ void AddMark(const std::string& name) {
 void OpenJournal(const std::string& tableFile, const std::string& halfFile, int64_t recordBytes) {
   journal = Journal{};
   std::vector<std::string> carried;
-  std::string text;
   Parsed parsed;
-  if (ReadWholeFile(kJournalFile, text) && Parse(text, parsed)) {
+  if (ReadJournal(parsed)) {
+    // A journal of the other build's table is followed only when this build's table is that
+    // table converted: its points are then those of this build's files.
+    if (parsed.recordBytes != recordBytes && !Translate(parsed, tableFile, halfFile, recordBytes)) {
+      RefuseJournal(nullptr, parsed.tableFile);
+    }
     const RunPoint found = PointOnDisk(parsed.tableFile, parsed.halfFile, parsed.recordBytes);
-    if (const Entry* entry = Match(parsed, found)) {
+    const Entry* entry = Match(parsed, found);
+    if (entry == nullptr && parsed.translated) RefuseJournal(nullptr, parsed.writtenFor);
+    if (entry != nullptr) {
       Mend(parsed, *entry, found);
       journal.mended = true;
       for (const FileMark& mark : entry->files) carried.push_back(mark.name);

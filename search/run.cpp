@@ -1,5 +1,6 @@
 // The run sequence of the search program: one pass of fixed phases per run.
 #include <string>
+#include <vector>
 
 #include "console/console.h"
 #include "console/numtext.h"
@@ -45,6 +46,22 @@ void PrintClosingBlock() {
             " にて確認できます。");
 }
 
+// The files that the run reads, writes or replaces, and their work files: each must be a regular
+// file (or none). A longer progression's result file is checked when it is first appended to.
+template <typename W>
+std::vector<std::string> OwnFiles() {
+  std::vector<std::string> names = {W::kTableFile,        W::kOldTableFile,   W::kTempTableFile,
+                                    W::kTempOldTableFile, W::kHalfFile,       W::kSievedFile,
+                                    W::kTempSievedFile,   kJournalFile,       kTempJournalFile,
+                                    kStoreFile,           kInspectionFile,    kStoreTextFile,
+                                    kSavedStoreTextFile,  kExaminedStoreFile, kNotAddedFile};
+  for (uint64_t length = 3; length <= 40; ++length) {
+    names.push_back(ResultFileName(length));
+    names.push_back(TempFileName(ResultFileName(length)));
+  }
+  return names;
+}
+
 // However the run ends, the journal records nothing more after it.
 struct JournalScope {
   JournalScope() = default;
@@ -64,6 +81,7 @@ template <typename W>
 
   // Before anything is read or asked: the files of a stopped run are mended, and a directory that
   // cannot be written is reported.
+  RefuseSpecialFiles(OwnFiles<W>());
   OpenJournal(W::kTableFile, W::kHalfFile, static_cast<int64_t>(sizeof(TableRecord<W>)));
   s.dataLoaded = ReadData(s);
   if (s.dataLoaded == 0) {

@@ -8,6 +8,7 @@
 #include "platform/fileutil.h"
 #include "platform/platform.h"
 #include "search/instantiate.h"
+#include "search/listform.h"
 #include "search/phases.h"
 
 namespace kv {
@@ -55,14 +56,17 @@ bool LoadSievedList(const std::string& name, SievedList<W>& list) {
   auto file = Os().OpenRead(name);
   const int64_t size = file ? file->Size() : -1;
   const int64_t count = size < 0 ? 0 : size / static_cast<int64_t>(sizeof(Value));
-  if (!file || size < 0 || count > std::numeric_limits<uint32_t>::max()) {
-    if (file) file->Close();
+  if (!file) return false;
+  // Spare room behind the entries keeps the range ends readable in a file of fewer than two.
+  const auto spare = static_cast<int64_t>(1000 / sizeof(Value));
+  const bool room = size >= 0 &&
+                    (count <= std::numeric_limits<uint32_t>::max() || NoteTooLarge()) &&
+                    (static_cast<int64_t>(list.entries.size()) >= count + spare ||
+                     ResizeFromFile(list.entries, count + spare));
+  if (!room) {
+    file->Close();
     return false;
   }
-  // Spare room behind the entries keeps the range ends readable in a file of fewer than two.
-  const size_t spare = 1000 / sizeof(Value);
-  const size_t room = static_cast<size_t>(count) + spare;
-  if (list.entries.size() < room) list.entries.resize(room, 0);
   const bool read =
       ReadItems(*file, count, sizeof(Value), [&list](const unsigned char* p, int64_t i) {
         list.entries[static_cast<size_t>(i)] = LoadLE<Value>(p);
@@ -82,10 +86,18 @@ template <typename W>
 void ReadSievedData(SearchState<W>& s) {
   SievedList<W>& list = s.sieved;
   if (!LoadSievedList(W::kSievedFile, list)) {
+    // A list that is there but cannot be read is not a missing one: without it the run would
+    // keep progressions open that the list rules out, and write other results.
+    if (Os().Exists(W::kSievedFile)) {
+      PrintLine(std::string(W::kSievedFile) + " の読み込みに失敗しました。");
+      PrintFileError(W::kSievedFile);
+      EndRun(kFailed);
+    }
     PrintLine("篩い掛けデータは確認できませんでした。");
     s.consoleRow += 1;
     return;
   }
+  RefuseDamagedList(W::kSievedFile, list.entries.data(), list.count);
   PrintLine("篩い掛けデータを読み込みました。 データ範囲= " + IntegerToText(list.entries[0]) +
             " - " + IntegerToText(list.entries[1]));
   s.consoleRow += 1;

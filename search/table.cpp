@@ -160,7 +160,10 @@ int16_t ReadData(SearchState<W>& s) {
   // is taken as an empty table.
   const int64_t loaded = fullBytes / R;
   t.recordCount = loaded > 0 ? static_cast<int32_t>(loaded) : 1;
-  t.records.assign(static_cast<size_t>(t.recordCount) + 1, TableRecord<W>{0, 0, 0});
+  t.records.clear();
+  if (!ResizeFromFile(t.records, int64_t{t.recordCount} + 1, TableRecord<W>{0, 0, 0})) {
+    ReadFailed(halfBytes > tableBytes ? W::kHalfFile : W::kTableFile);
+  }
   const int64_t halfRecords = halfBytes / R;
   if (half) {
     if (!ReadRecordsAt(*half, 0, halfRecords, t.records.data())) ReadFailed(W::kHalfFile);

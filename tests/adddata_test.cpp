@@ -219,8 +219,8 @@ namespace {
 class BrokenReadPlatform : public kvtest::FakePlatform {
  public:
   explicit BrokenReadPlatform(int64_t limit) : limit_(limit) {}
-  std::unique_ptr<FileHandle> OpenRead(const std::string& name) override {
-    auto inner = native().OpenRead(name);
+  std::unique_ptr<FileHandle> OpenUserFile(const std::string& name) override {
+    auto inner = native().OpenUserFile(name);
     if (!inner || name != "in.txt") return inner;
     return std::make_unique<Broken>(std::move(inner), limit_);
   }

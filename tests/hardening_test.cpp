@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "convert/convert.h"
 #include "import/import.h"
 #include "search/filenames.h"
 #include "tests/memfs.h"
@@ -160,6 +161,66 @@ TEST(ImportHardening, ListThatCannotBeOpenedIsKept) {
             std::string::npos);
   EXPECT_EQ(*p.files["_SievedListData.dat"], list);
   EXPECT_EQ(p.files.size(), 2u);
+}
+
+}  // namespace
+}  // namespace kv
+
+namespace kv {
+namespace {
+
+// Kolvex32 stopped at each write, its table converted by kvconvert, and Kolvex run with the same
+// answers: the 64-bit build follows the 32-bit build's journal and writes every result once.
+// Unconverted, the same journal stops Kolvex (the hostile-directory test).
+TEST(JournalHardening, OtherBuildsJournalIsFollowedOnTheConvertedTable) {
+  using N32 = Names<Width32>;
+  std::string numbers;
+  for (uint64_t v = 101; v < 1500; v += 2) {
+    bool prime = true;
+    for (uint64_t d = 3; d * d <= v && prime; d += 2) prime = v % d != 0;
+    if (prime) numbers += std::to_string(v) + "\n";
+  }
+  const kvtest::Files start = {{N32::kTable, FreshTable<Width32>({2, 3, 5, 7, 11, 13, 17, 19, 23})},
+                               {"a.txt", numbers}};
+  const auto results = [](const MemoryPlatform& p) {
+    kvtest::Files kept;
+    for (const auto& [name, content] : p.Snapshot()) {
+      if (name.rfind("_L", 0) == 0 || name.rfind("_ContData", 0) == 0) kept[name] = content;
+    }
+    return kept;
+  };
+  MemoryPlatform clean;
+  clean.SetFiles(start);
+  clean.input = {"a.txt", "3"};
+  RunOn(clean, [] {
+    SearchState<Width32> s;
+    RunSearchProgram(s);
+  });
+  int stops = 0;
+  for (int64_t k = 1;; ++k) {
+    MemoryPlatform p;
+    p.SetFiles(start);
+    p.input = {"a.txt", "3"};
+    p.spared = {"a.txt"};
+    p.Arm(FaultOp::kWrite, FaultKind::kStop, k);
+    if (!RunOn(p, [] {
+          SearchState<Width32> s;
+          RunSearchProgram(s);
+        })) {
+      break;
+    }
+    ++stops;
+    p.Arm(FaultOp::kWrite, FaultKind::kStop, 0);
+    p.input = {"1", ""};
+    RunOn(p, [] { RunConvertProgram(); });
+    p.input = {"a.txt", "3"};
+    RunOn(p, [] {
+      SearchState<Width64> s;
+      RunSearchProgram(s);
+    });
+    ASSERT_EQ(results(p), results(clean)) << "stopped at write " << k << "\n" << p.output;
+  }
+  EXPECT_GT(stops, 20);
 }
 
 }  // namespace

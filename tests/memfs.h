@@ -78,6 +78,10 @@ class FaultPlatform : public FakePlatform {
   std::unique_ptr<kv::FileHandle> OpenAppend(const std::string& name) override;
   bool Copy(const std::string& from, const std::string& to) override;
   bool Rename(const std::string& from, const std::string& to) override;
+  // The user's files go through the same faults (and the memory files) as the state files.
+  std::unique_ptr<kv::FileHandle> OpenUserFile(const std::string& name) override {
+    return OpenRead(name);
+  }
   bool Remove(const std::string& name) override;
   bool Truncate(const std::string& name, int64_t size) override;
 
@@ -111,6 +115,7 @@ class MemoryPlatform : public FaultPlatform {
   std::unique_ptr<kv::FileHandle> Create(const std::string& name) override;
   std::unique_ptr<kv::FileHandle> OpenAppend(const std::string& name) override;
   bool Exists(const std::string& name) override { return files.count(name) != 0; }
+  bool IsSpecialFile(const std::string&) override { return false; }
   bool Copy(const std::string& from, const std::string& to) override;
   bool Rename(const std::string& from, const std::string& to) override;
   bool Remove(const std::string& name) override {

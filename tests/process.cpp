@@ -83,8 +83,8 @@ void WriteAll(HANDLE handle, std::string_view bytes) {
 }  // namespace
 
 int RunProgram(const std::string& program, const std::vector<std::string>& arguments,
-               const std::string& directory, std::string_view input,
-               const std::string& outputFile) {
+               const std::string& directory, std::string_view input, const std::string& outputFile,
+               int timeLimit) {
   std::wstring programW;
   std::wstring directoryW;
   std::wstring outputW;
@@ -139,7 +139,14 @@ int RunProgram(const std::string& program, const std::vector<std::string>& argum
   // A child that stops reading early makes the write fail; its exit code still counts.
   WriteAll(writeEnd, input);
   CloseHandle(writeEnd);
-  WaitForSingleObject(process.hProcess, INFINITE);
+  if (WaitForSingleObject(process.hProcess, timeLimit > 0 ? static_cast<DWORD>(timeLimit) * 1000
+                                                          : INFINITE) == WAIT_TIMEOUT) {
+    TerminateProcess(process.hProcess, 1);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return kHang;
+  }
   DWORD exitCode = 0;
   const BOOL known = GetExitCodeProcess(process.hProcess, &exitCode);
   CloseHandle(process.hThread);
@@ -187,8 +194,8 @@ pid_t StartProgram(const std::string& program, const std::vector<std::string>& a
 }
 
 int RunProgram(const std::string& program, const std::vector<std::string>& arguments,
-               const std::string& directory, std::string_view input,
-               const std::string& outputFile) {
+               const std::string& directory, std::string_view input, const std::string& outputFile,
+               int timeLimit) {
   int toChild = -1;
   const pid_t pid = StartProgram(program, arguments, directory, outputFile, toChild);
   if (pid < 0) return -1;
@@ -202,9 +209,20 @@ int RunProgram(const std::string& program, const std::vector<std::string>& argum
   }
   ::close(toChild);
   int status = 0;
-  while (::waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return -1;
+  bool hung = false;
+  for (int waited = 0;;) {
+    const pid_t done = ::waitpid(pid, &status, timeLimit > 0 ? WNOHANG : 0);
+    if (done == pid) break;
+    if (done < 0 && errno != EINTR) return -1;
+    if (done == 0 && ++waited > timeLimit * 100) {
+      hung = true;
+      ::kill(pid, SIGKILL);
+      timeLimit = 0;
+    } else if (done == 0) {
+      ::usleep(10000);
+    }
   }
+  if (hung) return kHang;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 

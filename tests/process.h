@@ -17,9 +17,13 @@ namespace kvtest {
 
 // Runs `program` with `arguments` in `directory` with `input` piped to its standard input and
 // its standard output written to `outputFile`; returns its exit code, -1 when it could not be
-// run. Names and arguments are code page 932 bytes, as everywhere in the programs.
+// run or did not exit by itself (a signal, an abort). With a time limit (seconds), a program
+// still running then is killed and -2 returned. Names and arguments are code page 932 bytes, as
+// everywhere in the programs.
+inline constexpr int kHang = -2;
 int RunProgram(const std::string& program, const std::vector<std::string>& arguments,
-               const std::string& directory, std::string_view input, const std::string& outputFile);
+               const std::string& directory, std::string_view input, const std::string& outputFile,
+               int timeLimit = 0);
 
 #ifndef _WIN32
 // Starts `program` as RunProgram does but returns at once: the child's process id, -1 when it
