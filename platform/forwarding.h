@@ -47,6 +47,9 @@ class ForwardingPlatform : public Platform {
   std::unique_ptr<FileHandle> OpenUserFile(const std::string& name) override {
     return base_->OpenUserFile(name);
   }
+  std::unique_ptr<FileHandle> CreateUserFile(const std::string& name) override {
+    return base_->CreateUserFile(name);
+  }
   bool IsSpecialFile(const std::string& name) override { return base_->IsSpecialFile(name); }
 
   uint32_t TickCount() override { return base_->TickCount(); }

@@ -89,9 +89,13 @@ class Platform {
   // any other entry under the name.
   //
   // A file that the user named (the input file of new numbers, the list kvimport reads, a folder
-  // given to kvreport) is opened here instead, following links, whatever it is.
+  // given to kvreport, kvreport's CSV file) is opened or created here instead, following links,
+  // whatever it is; an existing one is written over in place.
   virtual std::unique_ptr<FileHandle> OpenUserFile(const std::string& name) {
     return OpenRead(name);
+  }
+  virtual std::unique_ptr<FileHandle> CreateUserFile(const std::string& name) {
+    return Create(name);
   }
   // True when something other than a regular file stands under `name`; never waits on it.
   virtual bool IsSpecialFile(const std::string& /*name*/) { return false; }

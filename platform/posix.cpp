@@ -205,6 +205,15 @@ class PosixPlatform final : public Platform {
     Succeeded();
     return std::make_unique<PosixFile>(fd);
   }
+  std::unique_ptr<FileHandle> CreateUserFile(const std::string& name) override {
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+      Failed();
+      return nullptr;
+    }
+    Succeeded();
+    return std::make_unique<PosixFile>(fd);
+  }
   bool Exists(const std::string& name) override {
     struct stat st {};
     return ::lstat(name.c_str(), &st) == 0;

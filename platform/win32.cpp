@@ -267,6 +267,9 @@ class Win32Platform final : public Platform {
   std::unique_ptr<FileHandle> OpenUserFile(const std::string& name) override {
     return Open(name, GENERIC_READ, OPEN_EXISTING, false);
   }
+  std::unique_ptr<FileHandle> CreateUserFile(const std::string& name) override {
+    return Open(name, GENERIC_WRITE, CREATE_ALWAYS, false);
+  }
   bool Exists(const std::string& name) override {
     std::wstring wide;
     return FileName(name, wide) && GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;

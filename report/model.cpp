@@ -18,7 +18,7 @@ int64_t Problems::Total() const {
 }
 
 bool CsvWriter::Open(const std::string& name) {
-  file_ = Os().Create(name);
+  file_ = Os().CreateUserFile(name);
   if (file_) Append("length,first,difference,last,state\r\n");
   return file_ != nullptr;
 }

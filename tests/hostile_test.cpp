@@ -208,6 +208,10 @@ std::vector<Case> Cases() {
     return t.substr(0, point) + "point " + Hex(narrow.substr(0, 12)) + " " +
            std::to_string(narrow.size()) + t.substr(end);
   });
+  // The user's own file of new numbers may be a link to anywhere: it is read, not refused.
+  cases.push_back({"the user's input file as a link out", kolvex, "in.txt\n3\n\n",
+                   [](const Dirs& d) { fs::create_symlink(d.victim(), d.work / "in.txt"); }, 0,
+                   " [ms] : AddData"});
   // A well-formed journal of a point that the files do not show (as one left by a stop between
   // a run's last rename and the journal's removal) is no reason to stop.
   cases.push_back(

@@ -82,6 +82,9 @@ class FaultPlatform : public FakePlatform {
   std::unique_ptr<kv::FileHandle> OpenUserFile(const std::string& name) override {
     return OpenRead(name);
   }
+  std::unique_ptr<kv::FileHandle> CreateUserFile(const std::string& name) override {
+    return Create(name);
+  }
   bool Remove(const std::string& name) override;
   bool Truncate(const std::string& name, int64_t size) override;
 
