@@ -18,6 +18,7 @@
 #include <bit>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <new>
 #include <numeric>
 #include <vector>
@@ -146,40 +147,6 @@ class SievedBitmap {
     return ((candidates_[at >> 6] >> (at & 63)) & 1) == 0;
   }
 
-  // Calls open(x) for every odd x in [from, to], ascending, that the list does not rule out,
-  // until open returns false. Inside a mapped range only the candidates are visited.
-  template <typename Open>
-  void ForEachOpenOdd(uint64_t from, uint64_t to, Open&& open) const {
-    to = std::min<uint64_t>(to, std::numeric_limits<Value>::max());
-    from |= 1;
-    if (!mapped_) {
-      for (uint64_t x = from; x <= to; x += 2) {
-        if (!RuledOut(static_cast<Value>(x)) && !open(x)) return;
-        if (to - x < 2) return;
-      }
-      return;
-    }
-    for (uint64_t x = from; x <= to && x < start_; x += 2) {
-      if (!open(x)) return;
-    }
-    const uint64_t first = std::max(from, start_);
-    const uint64_t last = std::min(to, end_);
-    if (first <= last) {
-      const uint64_t lastBit = (last - base_) >> shift_;
-      for (uint64_t w = ((first - base_) >> shift_) >> 6; w <= lastBit >> 6; ++w) {
-        for (uint64_t word = candidates_[w]; word != 0; word &= word - 1) {
-          const uint64_t at = 64 * w + static_cast<uint64_t>(std::countr_zero(word));
-          const uint64_t x = base_ + (at << shift_) + shift_;
-          if (x < first || x > last || x % 2 == 0) continue;
-          if (!open(x)) return;
-        }
-      }
-    }
-    for (uint64_t x = std::max(from, end_ + 1) | 1; x <= to && x > end_; x += 2) {
-      if (!open(x) || to - x < 2) return;
-    }
-  }
-
  private:
   const SievedList<W>& list_;
   bool mapped_ = false;
@@ -189,6 +156,34 @@ class SievedBitmap {
   unsigned shift_ = 0;
   std::vector<uint64_t> candidates_;
 };
+
+// Calls open(x) for every odd x in [from, to] that `list` leaves open (outside its range, or one
+// of its candidates), until open returns false: those below the range, the candidates in the
+// list's order, then those above the range.
+template <typename W, typename Open>
+void ForEachOpenOdd(const SievedList<W>* list, uint64_t from, uint64_t to, Open&& open) {
+  to = std::min<uint64_t>(to, std::numeric_limits<typename W::Value>::max());
+  from |= 1;
+  const uint32_t count = list == nullptr ? 0 : list->count;
+  if (count < 2 || list->entries.size() < count || list->entries[1] < list->entries[0]) {
+    for (uint64_t x = from; x <= to; x += 2) {
+      if (!open(x) || to - x < 2) return;
+    }
+    return;
+  }
+  const auto start = static_cast<uint64_t>(list->entries[0]);
+  const auto end = static_cast<uint64_t>(list->entries[1]);
+  for (uint64_t x = from; x <= to && x < start; x += 2) {
+    if (!open(x)) return;
+  }
+  for (uint32_t k = 2; k < count; ++k) {
+    const auto x = static_cast<uint64_t>(list->entries[k]);
+    if (x % 2 == 1 && x >= from && x <= to && x >= start && x <= end && !open(x)) return;
+  }
+  for (uint64_t x = std::max(from, end + 1) | 1; x <= to && x > end; x += 2) {
+    if (!open(x) || to - x < 2) return;
+  }
+}
 
 // Whether a progression of `termCount` terms whose next term beyond the table is `next` can
 // still reach `minLength` terms: every further term up to that length must be one that
@@ -220,13 +215,13 @@ class ValueBitmap {
     return span <= (uint64_t{1} << 36) && span <= 64 * (static_cast<uint64_t>(n) + 1) + 4096;
   }
 
-  // With `beyond`, the fourth terms that fall above the largest value count as present unless
-  // the sieved list rules them out. With `prunedTerms` (the minimum length of a pruned search),
-  // the terms up to that length (the seventh at most) are mapped too. `beyond` must outlive the
-  // bitmap.
-  ValueBitmap(const TableRecord<W>* r, int32_t n, const SievedBitmap<W>* beyond = nullptr,
+  // With `list`, the fourth terms that fall above the largest value count as present unless
+  // the sieved list rules them out, and RuledOut answers for the list. With `prunedTerms` (the
+  // minimum length of a pruned search), the terms up to that length (the seventh at most) are
+  // mapped too. The table and the list must outlive the bitmap.
+  ValueBitmap(const TableRecord<W>* r, int32_t n, const SievedList<W>* list = nullptr,
               int32_t prunedTerms = 0)
-      : records_(r), count_(n), beyond_(beyond), largest_(static_cast<uint64_t>(r[n].value)) {
+      : records_(r), count_(n), list_(list), largest_(static_cast<uint64_t>(r[n].value)) {
     // A table of odd numbers (2 aside, as in the primes) pairs odd middle terms only with even
     // differences: half the bits need to be read.
     oddOnly_ = largest_ % 2 == 1;
@@ -243,6 +238,8 @@ class ValueBitmap {
       prunedTerms_ = std::min<int32_t>(prunedTerms, kMaxStride + 2);
       if (MapWheel()) return;
     }
+    if (list != nullptr) sieved_ = std::make_unique<SievedBitmap<W>>(*list);
+    const SievedBitmap<W>* beyond = sieved_.get();
 
     const size_t words = static_cast<size_t>(largest_ / 64) + 2;
     // The value bitmap reaches twice as far, all zero above the largest value, so that the
@@ -313,6 +310,10 @@ class ValueBitmap {
   // as far as its term reaches. Every other lookup of the table (the few lines whose middle term
   // is not prime to the wheel, the following of a progression, the index of a value) is answered
   // from map 0, the exceptions and the table. Returns false, mapping nothing, without a wheel.
+  //
+  // The maps also answer for the sieved list above the table (RuledOut), through the last map,
+  // which reaches the end of the list's range where that is no further than a seventh term can
+  // be: with a wheel no bitmap of the list is held.
   bool MapWheel() {
     // A line's progressions have their k-th term at (k - 1) L / 2 at most, L the largest value.
     const uint64_t furthestTerm = static_cast<uint64_t>(prunedTerms_ - 1) * largest_ / 2 + 2;
@@ -357,6 +358,10 @@ class ValueBitmap {
     for (size_t k = 0; k < maps; ++k) {
       const uint64_t stride = (k < 2 ? 1 : k) * wheel_;
       lastBits[k] = k < 2 ? largest_ / 2 : (k + 1) * largest_ / 4 + 1;
+      if (k + 1 == maps && list_ != nullptr && list_->count >= 2) {
+        const auto end = static_cast<uint64_t>(list_->entries[1]);
+        lastBits[k] = std::max(lastBits[k], std::min(end, 3 * largest_ + 2) / 2);
+      }
       wheelMaps_[k].resize(stride);
       for (uint64_t c = 0; c < stride; ++c) {
         // The value class mod the wheel of the class's bits (mirrored in map 1).
@@ -387,17 +392,34 @@ class ValueBitmap {
       return true;
     });
     wheelOnly_ = true;
+    exceptionsTo_ = furthestTerm;
+    openTo_ = 2 * lastBits[maps - 1] + 1;
     return true;
+  }
+
+  // Whether the sieved list given to the bitmap rules out a value above the largest one.
+  bool RuledOut(Value v) const {
+    if (!wheelOnly_) return sieved_ != nullptr && sieved_->RuledOut(v);
+    const auto x = static_cast<uint64_t>(v);
+    if (list_ == nullptr) return false;
+    if (x <= largest_ || x > openTo_ || x % 2 == 0) return isRuledOut(*list_, v);
+    const uint64_t at = x / 2;
+    const size_t last = wheelMaps_.size() - 1;
+    const std::vector<uint64_t>& bits = wheelMaps_[last][at % (last * wheel_)];
+    if (bits.empty()) {
+      // A multiple of a prime of the wheel: open only as one of the exceptions.
+      if (x > exceptionsTo_) return isRuledOut(*list_, v);
+      return !std::binary_search(wheelExceptions_.begin(), wheelExceptions_.end(), x);
+    }
+    const uint64_t j = at / (last * wheel_);
+    return ((bits[j >> 6] >> (j & 63)) & 1) == 0;
   }
 
   // Calls open(x) for every odd x in [from, to] above the table that the sieved list leaves open,
   // ascending, until open returns false.
   template <typename Open>
   void ForEachOpenOdd(uint64_t from, uint64_t to, Open&& open) const {
-    if (beyond_ != nullptr) return beyond_->ForEachOpenOdd(from, to, open);
-    for (uint64_t x = from | 1; x <= to; x += 2) {
-      if (!open(x) || to - x < 2) return;
-    }
+    kv::ForEachOpenOdd<W>(list_, from, to, open);
   }
 
   // The bits of `bits` split by their place mod `stride`: bit at goes to bit at / stride of
@@ -451,7 +473,7 @@ class ValueBitmap {
   bool Reaches(uint64_t at) const {
     const uint64_t x = 2 * at + 1;
     if (x <= largest_) return WheelContains(at);
-    return beyond_ == nullptr || !beyond_->RuledOut(static_cast<Value>(x));
+    return !RuledOut(static_cast<Value>(x));
   }
   // Whether the bitmap has a wheel and holds only its maps: then the whole-table bitmaps and
   // their streams are not made.
@@ -521,7 +543,9 @@ class ValueBitmap {
 
   const TableRecord<W>* records_;
   int32_t count_;
-  const SievedBitmap<W>* beyond_;
+  const SievedList<W>* list_;
+  // The list's bitmap, without a wheel.
+  std::unique_ptr<SievedBitmap<W>> sieved_;
   uint64_t largest_;
   std::vector<uint64_t> bits_;
   std::vector<uint64_t> mirror_;
@@ -537,6 +561,9 @@ class ValueBitmap {
   uint64_t wheel_ = 1;
   std::vector<std::vector<std::vector<uint64_t>>> wheelMaps_;
   std::vector<uint64_t> wheelExceptions_;
+  // The exceptions are all those up to exceptionsTo_; the last map reaches openTo_.
+  uint64_t exceptionsTo_ = 0;
+  uint64_t openTo_ = 0;
 };
 
 // The dense engine for one line. `handOff(d)` receives the differences in increasing order;

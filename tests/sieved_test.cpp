@@ -91,8 +91,8 @@ TYPED_TEST(Sieved, BisectionFindsEveryCandidateOfALongList) {
 
 // The search's bitmap of the list (over the odd values when every candidate is odd, over every
 // value when one is even, none for a range far wider than its candidates) rules out what the
-// bisection does, and visits the odd values it leaves open in order, below, inside and above
-// the range.
+// bisection does, and the odd values the list leaves open are visited in order, below, inside
+// and above the range.
 TYPED_TEST(Sieved, TheBitmapAgreesWithTheBisection) {
   using W = TypeParam;
   const uint64_t top = W::kLimit;
@@ -116,7 +116,7 @@ TYPED_TEST(Sieved, TheBitmapAgreesWithTheBisection) {
         if (v % 2 == 1 && !isRuledOut(list, value)) open.push_back(v);
       }
       std::vector<uint64_t> visited;
-      bitmap.ForEachOpenOdd(from, to, [&](uint64_t x) {
+      ForEachOpenOdd<W>(&list, from, to, [&](uint64_t x) {
         visited.push_back(x);
         return true;
       });
