@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -146,8 +147,13 @@ class Len3Walker {
     const bool dense = ValueBitmap<W>::Suits(records_, n_);
     std::unique_ptr<ValueBitmap<W>> bitmap;
     if (dense) {
-      bitmap = std::make_unique<ValueBitmap<W>>(records_, n_, &s_.sieved,
-                                                s_.prune ? s_.minSaveLength : 0);
+      // Without the memory for the bitmaps the walk of the cursors finds the same, slower.
+      try {
+        bitmap = std::make_unique<ValueBitmap<W>>(records_, n_, &s_.sieved,
+                                                  s_.prune ? s_.minSaveLength : 0);
+      } catch (const std::bad_alloc&) {
+        bitmap.reset();
+      }
     }
     unsigned threads = s_.threadCount != 0 ? s_.threadCount : Os().HardwareThreads();
     if (threads == 0) threads = 1;
