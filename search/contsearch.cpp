@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -59,8 +60,14 @@ class Reexamination {
     s_.pending.entries.resize(kListCapacity);
     s_.pending.pendingCapacity = kListCapacity;
     if (!s_.referenceEngine && ValueBitmap<W>::Suits(s_.table.records.data(), last_)) {
-      bitmap_ = std::make_unique<ValueBitmap<W>>(s_.table.records.data(), last_);
-      sieved_ = std::make_unique<SievedBitmap<W>>(s_.sieved);
+      // Without the memory for the bitmaps the progressions are followed by bisection.
+      try {
+        bitmap_ = std::make_unique<ValueBitmap<W>>(s_.table.records.data(), last_);
+        sieved_ = std::make_unique<SievedBitmap<W>>(s_.sieved);
+      } catch (const std::bad_alloc&) {
+        bitmap_.reset();
+        sieved_.reset();
+      }
     }
   }
   ~Reexamination() { s_.pending = PendingList{}; }

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -143,13 +144,16 @@ class Len3Walker {
   // every progress line comes out the same.
   void SearchLinesInChunks() {
     if (n_ < 3) return;
-    const SievedBitmap<W> sieved(s_.sieved);
-    sieved_ = &sieved;
     const bool dense = ValueBitmap<W>::Suits(records_, n_);
     std::unique_ptr<ValueBitmap<W>> bitmap;
     if (dense) {
-      bitmap =
-          std::make_unique<ValueBitmap<W>>(records_, n_, &sieved, s_.prune ? s_.minSaveLength : 0);
+      // Without the memory for the bitmaps the walk of the cursors finds the same, slower.
+      try {
+        bitmap = std::make_unique<ValueBitmap<W>>(records_, n_, &s_.sieved,
+                                                  s_.prune ? s_.minSaveLength : 0);
+      } catch (const std::bad_alloc&) {
+        bitmap.reset();
+      }
     }
     unsigned threads = s_.threadCount != 0 ? s_.threadCount : Os().HardwareThreads();
     if (threads == 0) threads = 1;
@@ -329,10 +333,10 @@ class Len3Walker {
     // sieved list.
     const bool screened = bitmap.OddOnly() && m % 2 == 1 &&
                           (count == 3 ? s_.minSaveLength > 3 : count == 4 && s_.minSaveLength > 4);
-    bool pending = next > largest && (screened || !sieved_->RuledOut(static_cast<Value>(next)));
+    bool pending = next > largest && (screened || !bitmap.RuledOut(static_cast<Value>(next)));
     if (pending && s_.prune) {
       pending = MayReachLength<W>(static_cast<Value>(next), d, count, s_.minSaveLength,
-                                  [this](Value x) { return sieved_->RuledOut(x); });
+                                  [&bitmap](Value x) { return bitmap.RuledOut(x); });
     }
     if (!pending && count < s_.minSaveLength) return;
     events.push_back({d, bitmap.IndexOf(static_cast<uint64_t>(m) - step), {pending, count}});
@@ -405,7 +409,6 @@ class Len3Walker {
   const int32_t n_;
   TableRecord<W>* records_;
   Value midpoint_ = 0;
-  const SievedBitmap<W>* sieved_ = nullptr;
   uint32_t start_ = 0;
   uint32_t lastDisplay_ = 0;
   int32_t firstUnsaved_ = 1;

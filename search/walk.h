@@ -18,6 +18,8 @@
 #include <bit>
 #include <cstdint>
 #include <limits>
+#include <memory>
+#include <new>
 #include <numeric>
 #include <vector>
 
@@ -99,7 +101,10 @@ void ReferenceUpperLine(const TableRecord<W>* r, int32_t n, int32_t i, int32_t& 
 }
 
 // The sieved list as a bitmap over its range, so that a value beyond the table is judged with
-// one bit test instead of a bisection. Falls back to the bisection for ranges too wide to map.
+// one bit test instead of a bisection. A list whose candidates are all odd is mapped over the odd
+// values only (one bit per two values); bit indices are 64-bit, so that any range the width
+// allows is mapped. A range far wider than its candidates (a damaged list), or one whose bitmap
+// cannot be allocated, keeps the bisection.
 template <typename W>
 class SievedBitmap {
  public:
@@ -107,35 +112,78 @@ class SievedBitmap {
 
   explicit SievedBitmap(const SievedList<W>& list) : list_(list) {
     if (list.count < 2 || list.entries.size() < list.count) return;
-    const Value start = list.entries[0];
-    const Value end = list.entries[1];
-    if (end < start || static_cast<uint64_t>(end - start) >= (uint64_t{1} << 30)) return;
-    start_ = start;
-    end_ = end;
-    candidates_.assign(static_cast<size_t>((end - start) / 64) + 1, 0);
+    const auto start = static_cast<uint64_t>(list.entries[0]);
+    const auto end = static_cast<uint64_t>(list.entries[1]);
+    if (end < start || (end - start) / 1024 > static_cast<uint64_t>(list.count) + 1024) return;
+    bool odd = true;
+    for (uint32_t k = 2; k < list.count && odd; ++k) {
+      const auto x = static_cast<uint64_t>(list.entries[k]);
+      odd = x < start || x > end || x % 2 == 1;
+    }
+    shift_ = odd ? 1 : 0;
+    base_ = odd ? start & ~uint64_t{1} : start;
+    try {
+      candidates_.assign(static_cast<size_t>(((end - base_) >> shift_) / 64 + 1), 0);
+    } catch (const std::bad_alloc&) {
+      return;
+    }
     for (uint32_t k = 2; k < list.count; ++k) {
-      const Value x = list.entries[k];
+      const auto x = static_cast<uint64_t>(list.entries[k]);
       if (x < start || x > end) continue;
-      const uint64_t at = static_cast<uint64_t>(x - start);
+      const uint64_t at = (x - base_) >> shift_;
       candidates_[at >> 6] |= uint64_t{1} << (at & 63);
     }
+    start_ = start;
+    end_ = end;
     mapped_ = true;
   }
 
   bool RuledOut(Value v) const {
     if (!mapped_) return isRuledOut(list_, v);
-    if (v < start_ || v > end_) return false;
-    const uint64_t at = static_cast<uint64_t>(v - start_);
+    const auto x = static_cast<uint64_t>(v);
+    if (x < start_ || x > end_) return false;
+    if (shift_ == 1 && x % 2 == 0) return true;
+    const uint64_t at = (x - base_) >> shift_;
     return ((candidates_[at >> 6] >> (at & 63)) & 1) == 0;
   }
 
  private:
   const SievedList<W>& list_;
   bool mapped_ = false;
-  Value start_ = 0;
-  Value end_ = 0;
+  uint64_t start_ = 0;
+  uint64_t end_ = 0;
+  uint64_t base_ = 0;
+  unsigned shift_ = 0;
   std::vector<uint64_t> candidates_;
 };
+
+// Calls open(x) for every odd x in [from, to] that `list` leaves open (outside its range, or one
+// of its candidates), until open returns false: those below the range, the candidates in the
+// list's order, then those above the range.
+template <typename W, typename Open>
+void ForEachOpenOdd(const SievedList<W>* list, uint64_t from, uint64_t to, Open&& open) {
+  to = std::min<uint64_t>(to, std::numeric_limits<typename W::Value>::max());
+  from |= 1;
+  const uint32_t count = list == nullptr ? 0 : list->count;
+  if (count < 2 || list->entries.size() < count || list->entries[1] < list->entries[0]) {
+    for (uint64_t x = from; x <= to; x += 2) {
+      if (!open(x) || to - x < 2) return;
+    }
+    return;
+  }
+  const auto start = static_cast<uint64_t>(list->entries[0]);
+  const auto end = static_cast<uint64_t>(list->entries[1]);
+  for (uint64_t x = from; x <= to && x < start; x += 2) {
+    if (!open(x)) return;
+  }
+  for (uint32_t k = 2; k < count; ++k) {
+    const auto x = static_cast<uint64_t>(list->entries[k]);
+    if (x % 2 == 1 && x >= from && x <= to && x >= start && x <= end && !open(x)) return;
+  }
+  for (uint64_t x = std::max(from, end + 1) | 1; x <= to && x > end; x += 2) {
+    if (!open(x) || to - x < 2) return;
+  }
+}
 
 // Whether a progression of `termCount` terms whose next term beyond the table is `next` can
 // still reach `minLength` terms: every further term up to that length must be one that
@@ -167,12 +215,32 @@ class ValueBitmap {
     return span <= (uint64_t{1} << 36) && span <= 64 * (static_cast<uint64_t>(n) + 1) + 4096;
   }
 
-  // With `beyond`, the fourth terms that fall above the largest value count as present unless
-  // the sieved list rules them out. With `prunedTerms` (the minimum length of a pruned search),
-  // the terms up to that length (the seventh at most) are mapped too.
-  ValueBitmap(const TableRecord<W>* r, int32_t n, const SievedBitmap<W>* beyond = nullptr,
+  // With `list`, the fourth terms that fall above the largest value count as present unless
+  // the sieved list rules them out, and RuledOut answers for the list. With `prunedTerms` (the
+  // minimum length of a pruned search), the terms up to that length (the seventh at most) are
+  // mapped too. The table and the list must outlive the bitmap.
+  ValueBitmap(const TableRecord<W>* r, int32_t n, const SievedList<W>* list = nullptr,
               int32_t prunedTerms = 0)
-      : largest_(static_cast<uint64_t>(r[n].value)) {
+      : records_(r), count_(n), list_(list), largest_(static_cast<uint64_t>(r[n].value)) {
+    // A table of odd numbers (2 aside, as in the primes) pairs odd middle terms only with even
+    // differences: half the bits need to be read.
+    oddOnly_ = largest_ % 2 == 1;
+    for (int32_t k = 1; k <= n && oddOnly_; ++k) {
+      const uint64_t x = static_cast<uint64_t>(r[k].value);
+      oddOnly_ = x % 2 == 1 || x == 2;
+      twoPresent_ = twoPresent_ || x == 2;
+    }
+    // The terms that only a pruned search tests reach (prunedTerms - 1) L / 2, L the largest
+    // value; they are mapped only where no term can pass the largest value of the width.
+    const uint64_t prunedBits = (kMaxStride + 1) * (largest_ / 4) + 256;
+    const bool fits = prunedBits <= (uint64_t{std::numeric_limits<Value>::max()} - 1) / 2;
+    if (oddOnly_ && prunedTerms >= 5 && fits) {
+      prunedTerms_ = std::min<int32_t>(prunedTerms, kMaxStride + 2);
+      if (MapWheel()) return;
+    }
+    if (list != nullptr) sieved_ = std::make_unique<SievedBitmap<W>>(*list);
+    const SievedBitmap<W>* beyond = sieved_.get();
+
     const size_t words = static_cast<size_t>(largest_ / 64) + 2;
     // The value bitmap reaches twice as far, all zero above the largest value, so that the
     // fourth terms of a line's progressions (up to twice the largest value) are read without
@@ -191,13 +259,6 @@ class ValueBitmap {
       rank_[w] = count;
       count += static_cast<uint32_t>(std::popcount(bits_[w]));
     }
-    // A table of odd numbers (2 aside, as in the primes) pairs odd middle terms only with even
-    // differences: half the bits need to be read.
-    oddOnly_ = largest_ % 2 == 1;
-    for (int32_t k = 1; k <= n && oddOnly_; ++k) {
-      const uint64_t x = static_cast<uint64_t>(r[k].value);
-      oddOnly_ = x % 2 == 1 || x == 2;
-    }
     if (oddOnly_) {
       const size_t oddWords = static_cast<size_t>(largest_ / 128) + 2;
       oddBits_.assign(2 * oddWords + 2, 0);
@@ -213,12 +274,11 @@ class ValueBitmap {
       // The further terms m + 2ke of a line's progressions lie every k-th bit of the odd
       // bitmap; split by their place mod k they read 64 differences a word. Above the largest
       // value they are the values the sieved list leaves open. The fourth and fifth terms reach
-      // twice the largest value; the terms that only a pruned search tests reach further, and
-      // are mapped only where no term can pass the largest value of the width.
+      // twice the largest value; without a wheel, the terms that only a pruned search tests are
+      // mapped up to 2^31 bits (a table that is not prime-like enough for the wheel).
       const uint64_t reachBits = 128 * (oddWords - 1);
-      const uint64_t prunedBits = (kMaxStride + 1) * (largest_ / 4) + 256;
-      const bool further = prunedTerms >= 5 && prunedBits <= (uint64_t{1} << 31) &&
-                           prunedBits <= (uint64_t{std::numeric_limits<Value>::max()} - 1) / 2;
+      const bool further = prunedTerms_ != 0 && prunedBits <= (uint64_t{1} << 31);
+      if (!further) prunedTerms_ = 0;
       const uint64_t bitsMapped = further ? std::max(reachBits, prunedBits) : reachBits;
       std::vector<uint64_t> reach(
           std::max(oddBits_.size(), static_cast<size_t>(bitsMapped / 64) + 2), 0);
@@ -232,10 +292,8 @@ class ValueBitmap {
       furthest_ = further ? kMaxStride : 3;
       for (uint64_t stride = 2; stride <= furthest_; ++stride)
         strided_[stride] = Split(reach, stride);
-      if (further) {
-        prunedTerms_ = std::min<int32_t>(prunedTerms, kMaxStride + 2);
-        MapWheel(reach, bitsMapped);
-      }
+    } else {
+      prunedTerms_ = 0;
     }
   }
 
@@ -245,36 +303,123 @@ class ValueBitmap {
   // be one). Where such values are few (p itself, those left open below the sieved list's
   // range), p joins the wheel: the scan reads only the differences that are multiples of the
   // wheel, and tests the few that give a term one of these exceptions one by one.
-  // `reach` holds the values in the table or open above it, mapped through bit bitsMapped.
-  void MapWheel(std::vector<uint64_t>& reach, uint64_t bitsMapped) {
-    wheel_ = 1;
+  //
+  // With a wheel, the bitmaps hold only what the scan reads: the terms of a middle term m prime
+  // to the wheel, m + 2kd with d a multiple of the wheel, are all prime to it, so of the classes
+  // of the split maps only those of values prime to the wheel are kept (48 of every 105), each
+  // as far as its term reaches. Every other lookup of the table (the few lines whose middle term
+  // is not prime to the wheel, the following of a progression, the index of a value) is answered
+  // from map 0, the exceptions and the table. Returns false, mapping nothing, without a wheel.
+  //
+  // The maps also answer for the sieved list above the table (RuledOut), through the last map,
+  // which reaches the end of the list's range where that is no further than a seventh term can
+  // be: with a wheel no bitmap of the list is held.
+  bool MapWheel() {
     // A line's progressions have their k-th term at (k - 1) L / 2 at most, L the largest value.
-    const uint64_t furthestTerm =
-        std::min(static_cast<uint64_t>(prunedTerms_ - 1) * largest_ / 2 + 2, 2 * bitsMapped - 1);
+    const uint64_t furthestTerm = static_cast<uint64_t>(prunedTerms_ - 1) * largest_ / 2 + 2;
     constexpr size_t kMostExceptions = 64;
-    for (const uint64_t p : {uint64_t{3}, uint64_t{5}, uint64_t{7}}) {
-      if (p > static_cast<uint64_t>(prunedTerms_)) break;
-      std::vector<uint64_t> found;
-      for (uint64_t x = p; x <= furthestTerm && found.size() <= kMostExceptions; x += 2 * p) {
-        if (ReachBit(reach, x / 2)) found.push_back(x);
+    constexpr uint64_t kPrimes[] = {3, 5, 7};
+    std::vector<uint64_t> found[3];
+    auto note = [&](uint64_t x) {
+      bool open = false;
+      for (size_t i = 0; i < 3; ++i) {
+        if (kPrimes[i] > static_cast<uint64_t>(prunedTerms_)) break;
+        if (found[i].size() > kMostExceptions) continue;
+        if (x % kPrimes[i] == 0) found[i].push_back(x);
+        open = open || found[i].size() <= kMostExceptions;
       }
-      if (found.size() > kMostExceptions) continue;
-      wheel_ *= p;
-      wheelExceptions_.insert(wheelExceptions_.end(), found.begin(), found.end());
+      return open;
+    };
+    for (int32_t k = 1; k <= count_; ++k) {
+      const uint64_t x = static_cast<uint64_t>(records_[k].value);
+      if (x % 2 == 1) note(x);
     }
-    if (wheel_ == 1) return;
+    ForEachOpenOdd(largest_ + 1, furthestTerm, note);
+    wheel_ = 1;
+    for (size_t i = 0; i < 3; ++i) {
+      if (kPrimes[i] > static_cast<uint64_t>(prunedTerms_)) break;
+      if (found[i].size() > kMostExceptions) continue;
+      wheel_ *= kPrimes[i];
+      wheelExceptions_.insert(wheelExceptions_.end(), found[i].begin(), found[i].end());
+    }
+    if (wheel_ == 1) {
+      wheelExceptions_.clear();
+      return false;
+    }
     std::sort(wheelExceptions_.begin(), wheelExceptions_.end());
     wheelExceptions_.erase(std::unique(wheelExceptions_.begin(), wheelExceptions_.end()),
                            wheelExceptions_.end());
-    wheelMaps_.resize(static_cast<size_t>(prunedTerms_ - 1));
-    wheelMaps_[0] = Split(oddBits_, wheel_);
-    wheelMaps_[1] = Split(oddMirror_, wheel_);
-    for (size_t k = 2; k < wheelMaps_.size(); ++k) wheelMaps_[k] = Split(reach, k * wheel_);
-    reach_ = std::move(reach);
+
+    // Map 0 holds the odd bits at + wheel j of the table, map 1 those of its mirror image, map
+    // k >= 2 those of term k + 2 at + k wheel j of the table or open above it.
+    const size_t maps = static_cast<size_t>(prunedTerms_ - 1);
+    wheelMaps_.resize(maps);
+    std::vector<uint64_t> lastBits(maps);
+    for (size_t k = 0; k < maps; ++k) {
+      const uint64_t stride = (k < 2 ? 1 : k) * wheel_;
+      lastBits[k] = k < 2 ? largest_ / 2 : (k + 1) * largest_ / 4 + 1;
+      if (k + 1 == maps && list_ != nullptr && list_->count >= 2) {
+        const auto end = static_cast<uint64_t>(list_->entries[1]);
+        lastBits[k] = std::max(lastBits[k], std::min(end, 3 * largest_ + 2) / 2);
+      }
+      wheelMaps_[k].resize(stride);
+      for (uint64_t c = 0; c < stride; ++c) {
+        // The value class mod the wheel of the class's bits (mirrored in map 1).
+        const uint64_t residue = k == 1
+                                     ? (largest_ % wheel_ + 2 * wheel_ - 2 * (c % wheel_)) % wheel_
+                                     : (2 * c + 1) % wheel_;
+        if (std::gcd(residue, wheel_) != 1) continue;
+        wheelMaps_[k][c].assign(static_cast<size_t>(lastBits[k] / stride / 64 + 3), 0);
+      }
+    }
+    auto set = [&](size_t k, uint64_t at) {
+      if (at > lastBits[k]) return;
+      const uint64_t stride = (k < 2 ? 1 : k) * wheel_;
+      std::vector<uint64_t>& bits = wheelMaps_[k][at % stride];
+      if (bits.empty()) return;
+      const uint64_t j = at / stride;
+      bits[j >> 6] |= uint64_t{1} << (j & 63);
+    };
+    for (int32_t r = 1; r <= count_; ++r) {
+      const uint64_t x = static_cast<uint64_t>(records_[r].value);
+      if (x % 2 == 0) continue;
+      set(0, x / 2);
+      set(1, largest_ / 2 - x / 2);
+      for (size_t k = 2; k < maps; ++k) set(k, x / 2);
+    }
+    ForEachOpenOdd(largest_ + 1, 2 * lastBits[maps - 1] + 1, [&](uint64_t x) {
+      for (size_t k = 2; k < maps; ++k) set(k, x / 2);
+      return true;
+    });
+    wheelOnly_ = true;
+    exceptionsTo_ = furthestTerm;
+    openTo_ = 2 * lastBits[maps - 1] + 1;
+    return true;
   }
 
-  static bool ReachBit(const std::vector<uint64_t>& reach, uint64_t at) {
-    return ((reach[at >> 6] >> (at & 63)) & 1) != 0;
+  // Whether the sieved list given to the bitmap rules out a value above the largest one.
+  bool RuledOut(Value v) const {
+    if (!wheelOnly_) return sieved_ != nullptr && sieved_->RuledOut(v);
+    const auto x = static_cast<uint64_t>(v);
+    if (list_ == nullptr) return false;
+    if (x <= largest_ || x > openTo_ || x % 2 == 0) return isRuledOut(*list_, v);
+    const uint64_t at = x / 2;
+    const size_t last = wheelMaps_.size() - 1;
+    const std::vector<uint64_t>& bits = wheelMaps_[last][at % (last * wheel_)];
+    if (bits.empty()) {
+      // A multiple of a prime of the wheel: open only as one of the exceptions.
+      if (x > exceptionsTo_) return isRuledOut(*list_, v);
+      return !std::binary_search(wheelExceptions_.begin(), wheelExceptions_.end(), x);
+    }
+    const uint64_t j = at / (last * wheel_);
+    return ((bits[j >> 6] >> (j & 63)) & 1) == 0;
+  }
+
+  // Calls open(x) for every odd x in [from, to] above the table that the sieved list leaves open,
+  // ascending, until open returns false.
+  template <typename Open>
+  void ForEachOpenOdd(uint64_t from, uint64_t to, Open&& open) const {
+    kv::ForEachOpenOdd<W>(list_, from, to, open);
   }
 
   // The bits of `bits` split by their place mod `stride`: bit at goes to bit at / stride of
@@ -325,7 +470,14 @@ class ValueBitmap {
   const std::vector<uint64_t>& WheelExceptions() const { return wheelExceptions_; }
   // Whether the odd value at bit `at` of the odd bitmap is in the table or open above it, for a
   // bitmap with a wheel.
-  bool Reaches(uint64_t at) const { return ReachBit(reach_, at); }
+  bool Reaches(uint64_t at) const {
+    const uint64_t x = 2 * at + 1;
+    if (x <= largest_) return WheelContains(at);
+    return !RuledOut(static_cast<Value>(x));
+  }
+  // Whether the bitmap has a wheel and holds only its maps: then the whole-table bitmaps and
+  // their streams are not made.
+  bool WheelOnly() const { return wheelOnly_; }
   WordStream WheelStream(size_t map, uint64_t at) const {
     const uint64_t stride = (map < 2 ? 1 : map) * wheel_;
     return WordStream(wheelMaps_[map][at % stride], at / stride);
@@ -337,15 +489,23 @@ class ValueBitmap {
   uint64_t OddMirrorBits(uint64_t at) const { return Extract(oddMirror_, at); }
 
   bool Contains(uint64_t x) const {
+    if (wheelOnly_) return x % 2 == 1 ? ContainsOdd(x) : x == 2 && twoPresent_;
     return x <= largest_ && ((bits_[x >> 6] >> (x & 63)) & 1) != 0;
   }
   // The same for an odd x in a table of odd numbers, read from the smaller odd bitmap.
   bool ContainsOdd(uint64_t x) const {
     const uint64_t at = x >> 1;
+    if (wheelOnly_) return x <= largest_ && WheelContains(at);
     return x <= largest_ && ((oddBits_[at >> 6] >> (at & 63)) & 1) != 0;
   }
   // Table index of a value that is in the table.
   int32_t IndexOf(uint64_t x) const {
+    if (wheelOnly_) {
+      const TableRecord<W>* at =
+          std::lower_bound(records_ + 1, records_ + count_ + 1, x,
+                           [](const TableRecord<W>& e, uint64_t v) { return e.value < v; });
+      return static_cast<int32_t>(at - records_);
+    }
     const uint64_t below = bits_[x >> 6] & ((uint64_t{2} << (x & 63)) - 1);
     return static_cast<int32_t>(rank_[x >> 6] + PopCount(below));
   }
@@ -362,6 +522,17 @@ class ValueBitmap {
     return s == 0 ? low : low | (words[w + 1] << (64 - s));
   }
 
+  // Whether the odd value 2 at + 1, at most the largest value, is in the table: from map 0 when
+  // it is prime to the wheel, else among the exceptions.
+  bool WheelContains(uint64_t at) const {
+    const std::vector<uint64_t>& bits = wheelMaps_[0][at % wheel_];
+    if (bits.empty()) {
+      return std::binary_search(wheelExceptions_.begin(), wheelExceptions_.end(), 2 * at + 1);
+    }
+    const uint64_t j = at / wheel_;
+    return ((bits[j >> 6] >> (j & 63)) & 1) != 0;
+  }
+
   // Without a population-count instruction in the target, std::popcount is a library call.
   static uint32_t PopCount(uint64_t x) {
     x = x - ((x >> 1) & 0x5555555555555555ULL);
@@ -370,11 +541,18 @@ class ValueBitmap {
     return static_cast<uint32_t>((x * 0x0101010101010101ULL) >> 56);
   }
 
+  const TableRecord<W>* records_;
+  int32_t count_;
+  const SievedList<W>* list_;
+  // The list's bitmap, without a wheel.
+  std::unique_ptr<SievedBitmap<W>> sieved_;
   uint64_t largest_;
   std::vector<uint64_t> bits_;
   std::vector<uint64_t> mirror_;
   std::vector<uint32_t> rank_;
   bool oddOnly_ = false;
+  bool twoPresent_ = false;
+  bool wheelOnly_ = false;
   std::vector<uint64_t> oddBits_;
   std::vector<uint64_t> oddMirror_;
   uint64_t furthest_ = 0;
@@ -383,7 +561,9 @@ class ValueBitmap {
   uint64_t wheel_ = 1;
   std::vector<std::vector<std::vector<uint64_t>>> wheelMaps_;
   std::vector<uint64_t> wheelExceptions_;
-  std::vector<uint64_t> reach_;
+  // The exceptions are all those up to exceptionsTo_; the last map reaches openTo_.
+  uint64_t exceptionsTo_ = 0;
+  uint64_t openTo_ = 0;
 };
 
 // The dense engine for one line. `handOff(d)` receives the differences in increasing order;
@@ -454,6 +634,18 @@ class DenseWalker {
       EnumerateEven(m, from, to, handOff);
       return;
     }
+    if (bitmap_.WheelOnly()) {
+      // The even middle term of a table of odd numbers, 2: a difference or two, one at a time.
+      const uint64_t mid = static_cast<uint64_t>(m);
+      for (uint64_t d = static_cast<uint64_t>(from);; ++d) {
+        const bool found =
+            bitmap_.Contains(mid - d) && bitmap_.Contains(mid + d) &&
+            (!onlyLonger_ || mid + 2 * d > bitmap_.Largest() || bitmap_.Contains(mid + 2 * d));
+        if (found) handOff(static_cast<Value>(d));
+        if (d == static_cast<uint64_t>(to)) break;
+      }
+      return;
+    }
     const uint64_t up = static_cast<uint64_t>(m);
     const uint64_t down = bitmap_.Largest() - up;
     const uint64_t last = static_cast<uint64_t>(to);
@@ -494,6 +686,7 @@ class DenseWalker {
     const uint64_t up = static_cast<uint64_t>(m) / 2;
     const uint64_t down = bitmap_.Largest() / 2 - up;
     if (!onlyLonger_) {
+      if (bitmap_.WheelOnly()) return ScanByTests<3>(m, first, last, handOff);
       ScanEven<3>(up, down, first, last, handOff);
       return;
     }
@@ -531,10 +724,10 @@ class DenseWalker {
     const uint64_t down = bitmap_.Largest() / 2 - up;
     const uint64_t wheel = bitmap_.Wheel();
     const auto mid = static_cast<uint64_t>(m);
-    // A middle term that is a multiple of a prime of the wheel may be an exception itself.
-    if (wheel == 1 || std::gcd(mid, wheel) != 1) {
-      return ScanEven<kTerms>(up, down, first, last, handOff);
-    }
+    if (wheel == 1) return ScanEven<kTerms>(up, down, first, last, handOff);
+    // A middle term that is a multiple of a prime of the wheel may be an exception itself; such
+    // lines are few (m itself is one of the exceptions) and are tested one difference at a time.
+    if (std::gcd(mid, wheel) != 1) return ScanByTests<kTerms>(m, first, last, handOff);
 
     // Term k of the progression, k = 1 or 3 .. kTerms, is b for e = (m - b) / 2 or
     // e = (b - m) / (2 (k - 2)).
@@ -585,6 +778,19 @@ class DenseWalker {
       });
     }
     handOffUpTo(~uint64_t{0});
+  }
+
+  // ScanEven for a bitmap with a wheel, one difference at a time.
+  template <int kTerms, typename HandOff>
+  void ScanByTests(Value m, uint64_t first, uint64_t last, HandOff& handOff) const {
+    const uint64_t up = static_cast<uint64_t>(m) / 2;
+    for (uint64_t e = first; e <= last; ++e) {
+      bool found = bitmap_.Reaches(up - e);
+      for (uint64_t k = 1; k <= static_cast<uint64_t>(kTerms) - 2 && found; ++k) {
+        found = bitmap_.Reaches(up + k * e);
+      }
+      if (found) handOff(static_cast<Value>(2 * e));
+    }
   }
 
   // Hands off 2e for every e in [first, last] with m + 2e and m - 2e in the table and, up to the

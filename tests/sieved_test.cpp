@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "search/walk.h"
 #include "tests/memfs.h"
 #include "tests/table_files.h"
 
@@ -85,6 +86,42 @@ TYPED_TEST(Sieved, BisectionFindsEveryCandidateOfALongList) {
   for (uint64_t v = W::kLimit - 20000; v <= W::kLimit; ++v) {
     const bool candidate = (W::kLimit - v) % 2 == 1;
     ASSERT_EQ(isRuledOut(list, static_cast<typename W::Value>(v)), !candidate) << v;
+  }
+}
+
+// The search's bitmap of the list (over the odd values when every candidate is odd, over every
+// value when one is even, none for a range far wider than its candidates) rules out what the
+// bisection does, and the odd values the list leaves open are visited in order, below, inside
+// and above the range.
+TYPED_TEST(Sieved, TheBitmapAgreesWithTheBisection) {
+  using W = TypeParam;
+  const uint64_t top = W::kLimit;
+  const std::vector<std::vector<uint64_t>> lists = {
+      {1000, 1300, 1001, 1003, 1129, 1299},
+      {1001, 1299, 1001, 1063, 1297},
+      {1000, 1300, 1002, 1003, 1200},
+      {top - 300, top, top - 298, top - 2, top},
+      {1000, 1000 + (uint64_t{1} << 30), 1001, 1003, 1000 + (uint64_t{1} << 30) - 1},
+  };
+  for (const auto& entries : lists) {
+    const auto list = ListOf<W>(entries);
+    const SievedBitmap<W> bitmap(list);
+    for (const uint64_t at : {entries[0], entries[1] - 280}) {
+      const uint64_t from = at - 20;
+      const uint64_t to = std::min(top, at + 300);
+      std::vector<uint64_t> open;
+      for (uint64_t v = from; v <= to; ++v) {
+        const auto value = static_cast<typename W::Value>(v);
+        ASSERT_EQ(bitmap.RuledOut(value), isRuledOut(list, value)) << v;
+        if (v % 2 == 1 && !isRuledOut(list, value)) open.push_back(v);
+      }
+      std::vector<uint64_t> visited;
+      ForEachOpenOdd<W>(&list, from, to, [&](uint64_t x) {
+        visited.push_back(x);
+        return true;
+      });
+      EXPECT_EQ(visited, open) << entries[0];
+    }
   }
 }
 
