@@ -44,6 +44,10 @@ class ForwardingPlatform : public Platform {
   bool Truncate(const std::string& name, int64_t size) override {
     return base_->Truncate(name, size);
   }
+  LockResult LockFile(const std::string& name, const std::string& program, bool exclusive,
+                      std::unique_ptr<FileLock>& lock, std::string& holder) override {
+    return base_->LockFile(name, program, exclusive, lock, holder);
+  }
 
   uint32_t TickCount() override { return base_->TickCount(); }
   void SetIdlePriority() override { base_->SetIdlePriority(); }

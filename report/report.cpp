@@ -11,6 +11,7 @@
 #include "platform/platform.h"
 #include "report/model.h"
 #include "report/results.h"
+#include "report/running.h"
 #include "report/store.h"
 #include "report/tableload.h"
 #include "search/filenames.h"
@@ -40,6 +41,9 @@ const char* const kProblemLabels[] = {
     "長さの違うファイルに有る行",
     "読み取れない行",
     "データと一致しない継続データの項目",
+    "篩い掛けデータの昇順でない候補",
+    "篩い掛けデータの範囲外の候補",
+    "篩い掛けデータに無い範囲内の素数",
 };
 static_assert(sizeof kProblemLabels / sizeof kProblemLabels[0] ==
               static_cast<size_t>(Problem::kCount));
@@ -51,6 +55,9 @@ class Report {
 
   int Run() {
     Print(std::string("kvreport ") + KV_SUITE_VERSION);
+    // Beside a running writer, the files as of its last resume point (report/running.h).
+    const ReportHold hold(directory_);
+    if (!hold.note().empty()) Print(hold.note());
     Print("");
     std::vector<FileEntry> files;
     if (!Os().ListFiles(directory_, files)) {
@@ -116,6 +123,9 @@ class Report {
     } else {
       Print("篩い掛けデータは有りません。");
     }
+    std::vector<std::string> listLines;
+    if (table_.checkSieved) table_.checkSieved(table_.AllPrime(), problems_, listLines);
+    for (const std::string& line : listLines) Print(line);
   }
 
   void ShowResults(const std::vector<FileEntry>& files) {
@@ -222,11 +232,14 @@ class Report {
     }
     for (size_t k = 0; k < static_cast<size_t>(Problem::kCount); ++k) {
       const auto p = static_cast<Problem>(k);
+      // The sieved list is read with the table of its build.
       const bool needsTable = p == Problem::kNotInTable || p == Problem::kContinues ||
                               p == Problem::kEndUnconfirmed || p == Problem::kLongerMissing ||
-                              p == Problem::kStoreMismatch;
-      const bool skipped = (p == Problem::kComposite && table_.present && !table_.AllPrime()) ||
-                           (needsTable && !table_.present);
+                              p == Problem::kStoreMismatch || p == Problem::kSievedOrder ||
+                              p == Problem::kSievedRange || p == Problem::kSievedMissing;
+      const bool needsPrimes = p == Problem::kComposite || p == Problem::kSievedMissing;
+      const bool skipped =
+          (needsPrimes && table_.present && !table_.AllPrime()) || (needsTable && !table_.present);
       Print("  " + Left(kProblemLabels[k], 36) +
             Right(skipped ? std::string("-") : Number(problems_.count[k]), 10));
       for (const std::string& example : problems_.examples[k]) Print("    " + example);

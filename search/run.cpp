@@ -3,6 +3,7 @@
 
 #include "console/console.h"
 #include "console/numtext.h"
+#include "console/worklock.h"
 #include "platform/platform.h"
 #include "search/filenames.h"
 #include "search/journal.h"
@@ -64,6 +65,8 @@ void RunSearchProgram(SearchState<W>& s) {
   PrintLine("");
   s.consoleRow += 2;
 
+  // One program at a time in the working directory, for the whole run (console/worklock.h).
+  const auto hold = HoldWorkingDirectory(W::kBits == 64 ? "Kolvex" : "Kolvex32");
   // Before anything is read or asked: the files of a stopped run are mended, and a directory that
   // cannot be written is reported.
   OpenJournal(W::kTableFile, W::kHalfFile, static_cast<int64_t>(sizeof(TableRecord<W>)));
