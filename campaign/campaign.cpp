@@ -17,6 +17,7 @@
 #include "campaign/primesfile.h"
 #include "console/console.h"
 #include "console/numtext.h"
+#include "console/worklock.h"
 #include "import/import.h"
 #include "platform/fileutil.h"
 #include "platform/forwarding.h"
@@ -629,6 +630,9 @@ class Campaign final : public RunObserver {
 }  // namespace
 
 void RunCampaign(const CampaignPlan& plan) {
+  // The campaign holds the working directory for its whole run; its inner runs of kvimport and
+  // the search program find the lock held by this process and take nothing more.
+  const auto hold = HoldWorkingDirectory("kvcampaign", false);
   if (plan.narrow) Campaign<Width32>(plan).Run();
   Campaign<Width64>(plan).Run();
 }

@@ -29,7 +29,8 @@ inline constexpr std::string_view kAnswersFromInputNote =
 inline constexpr std::string_view kDialogueExitCodes =
     "0  処理を完了しました。\n"
     "1  回答や入力の内容により、処理せずに終了しました。\n"
-    "2  失敗しました(ファイルの読み書き、データの誤り、コマンドラインの誤り)。";
+    "2  失敗しました(ファイルの読み書き、データの誤り、コマンドラインの誤り、\n"
+    "   作業フォルダを他のプログラムが使用中)。";
 
 // What a program shows in its usage and accepts on its command line. The texts are code page
 // 932; `summary`, `files`, `inputNote` and `exitCodes` are lines without their line ends,

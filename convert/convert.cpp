@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "console/console.h"
+#include "console/worklock.h"
 #include "platform/fileutil.h"
 #include "platform/platform.h"
 #include "search/records.h"
@@ -98,6 +99,8 @@ void RunConvertProgram() {
   PrintLine("Kolvex 通常版と32bit版のデータを入れ替えます。");
   PrintLine("変換先のファイルが既に存在している場合、上書きされます。ご注意ください。");
   PrintLine("");
+  // One program at a time in the working directory, for the whole run (console/worklock.h).
+  const auto hold = HoldWorkingDirectory("kvconvert");
   PrintLine("希望の処理を以下から選んで番号(1,2)を入力し、Enterを押して下さい。");
   PrintLine("");
   PrintLine("1   32bit版(ファイル名末尾に32) から 通常版へ");

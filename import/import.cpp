@@ -11,6 +11,7 @@
 
 #include "console/console.h"
 #include "console/numtext.h"
+#include "console/worklock.h"
 #include "platform/fileutil.h"
 #include "platform/platform.h"
 #include "search/listform.h"
@@ -311,6 +312,8 @@ void RunImportProgram(const ImportSettings& settings) {
   ObservedRun(settings.observer, completed, [&settings, &completed] {
     PrintLine("Kolvex ver 0.22～用 NewPGen生成データ追加プログラム");
     PrintLine("");
+    // One program at a time in the working directory, for the whole run (console/worklock.h).
+    const auto hold = HoldWorkingDirectory("kvimport");
     PrintLine("希望の処理を以下から選んで番号(1,2)を入力し、Enterを押して下さい。");
     PrintLine("");
     PrintLine("1   通常用");

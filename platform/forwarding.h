@@ -51,6 +51,10 @@ class ForwardingPlatform : public Platform {
     return base_->CreateUserFile(name);
   }
   bool IsSpecialFile(const std::string& name) override { return base_->IsSpecialFile(name); }
+  LockResult LockFile(const std::string& name, const std::string& program, bool exclusive,
+                      std::unique_ptr<FileLock>& lock, std::string& holder) override {
+    return base_->LockFile(name, program, exclusive, lock, holder);
+  }
 
   uint32_t TickCount() override { return base_->TickCount(); }
   void SetIdlePriority() override { base_->SetIdlePriority(); }

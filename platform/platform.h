@@ -52,6 +52,13 @@ struct FileError {
 void NoteFileError(FileError error);
 FileError LastFileError();
 
+// A lock taken by Platform::LockFile, held until this object is destroyed or the process ends.
+class FileLock {
+ public:
+  virtual ~FileLock() = default;
+};
+enum class LockResult { kTaken, kBusy, kUnavailable };
+
 class Platform {
  public:
   virtual ~Platform() = default;
@@ -68,7 +75,9 @@ class Platform {
   virtual void WriteError(std::string_view bytes) { WriteOut(bytes); }
 
   // Files, by name (code page 932 bytes), relative to the working directory. Every open shares
-  // read access with other programs. Each returns null when the file cannot be opened.
+  // read access with other programs. Each returns null when the file cannot be opened. Rename
+  // forces the directories concerned to disk before it returns: the new name outlives a power
+  // loss as surely as the content forced to disk before the rename.
   virtual std::unique_ptr<FileHandle> OpenRead(const std::string& name) = 0;    // existing only
   virtual std::unique_ptr<FileHandle> Create(const std::string& name) = 0;      // create always
   virtual std::unique_ptr<FileHandle> OpenAppend(const std::string& name) = 0;  // open always
@@ -81,6 +90,14 @@ class Platform {
   virtual bool ListFiles(const std::string& directory, std::vector<FileEntry>& files) = 0;
   // Cuts an existing file back to `size` bytes, on disk before it returns.
   virtual bool Truncate(const std::string& name, int64_t size) = 0;
+  // Takes the lock of the file `name` (created when missing) without waiting: `exclusive`, or
+  // shared with other shared holders; an open-file lock (flock, LockFileEx), never one that
+  // another open or close in this process could drop. kTaken: `lock` holds it, and the file, when
+  // it can be written, names this process as `program` (platform/dirlock.h). kBusy: another
+  // holder excludes this one; `holder` receives the file's text. kUnavailable: the file cannot be
+  // opened or locked (the reason is noted).
+  virtual LockResult LockFile(const std::string& name, const std::string& program, bool exclusive,
+                              std::unique_ptr<FileLock>& lock, std::string& holder) = 0;
 
   // The calls above serve the programs' own files in the working directory. They never follow a
   // symbolic link (on Windows they refuse a reparse point) and refuse anything but a regular file,

@@ -4,6 +4,7 @@
 #include <iconv.h>
 #include <langinfo.h>
 #include <sched.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/dirlock.h"
 #include "platform/linereader.h"
 #include "platform/platform.h"
 
@@ -119,6 +121,90 @@ class PosixFile final : public FileHandle {
  private:
   int fd_;
 };
+
+// Forces the directory that holds `name` to disk, so that a rename in it outlives a power loss.
+// A file system that cannot sync a directory (EINVAL), or a directory that this user may write
+// but not read, keeps its renames as it does.
+bool SyncDirectoryOf(const std::string& name) {
+  const size_t slash = name.rfind('/');
+  const std::string directory =
+      slash == std::string::npos ? "." : (slash == 0 ? "/" : name.substr(0, slash));
+  const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return errno == EACCES || Failed();
+  const bool ok = ::fsync(fd) == 0 || errno == EINVAL || errno == ENOTSUP || Failed();
+  ::close(fd);
+  return ok;
+}
+
+// An flock lock: it belongs to the open file description, so no other open or close of the file
+// in this process drops it, and the descriptor is not inherited by child processes.
+class PosixLock final : public FileLock {
+ public:
+  explicit PosixLock(int fd) : fd_(fd) {}
+  ~PosixLock() override { ::close(fd_); }
+
+ private:
+  int fd_;
+};
+
+// The lock file's text as it stands (at most a few kilobytes).
+std::string ReadLockText(int fd) {
+  char text[4096];
+  const ssize_t n = ::pread(fd, text, sizeof text, 0);
+  return n > 0 ? std::string(text, static_cast<size_t>(n)) : std::string();
+}
+
+LockResult LockPosixFile(const std::string& name, const std::string& program, bool exclusive,
+                         std::unique_ptr<FileLock>& lock, std::string& holder) {
+  // Never a symlink followed, never a FIFO waited on.
+  constexpr int kFlags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+  bool writable = true;
+  int fd = ::open(name.c_str(), O_RDWR | O_CREAT | kFlags, 0644);
+  if (fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS)) {
+    // A lock file that this user cannot write is still locked, read-only.
+    writable = false;
+    fd = ::open(name.c_str(), O_RDONLY | kFlags);
+  }
+  if (fd < 0) {
+    Failed();
+    return LockResult::kUnavailable;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    NoteFileError({FileErrorKind::kOther, "通常のファイルではありません。"});
+    return LockResult::kUnavailable;
+  }
+  while (::flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
+    if (errno == EINTR) continue;
+    if (errno != EWOULDBLOCK) {
+      Failed();
+      ::close(fd);
+      return LockResult::kUnavailable;
+    }
+    // A holder that has only just taken the lock writes its text a moment later.
+    holder = ReadLockText(fd);
+    for (int wait = 0; holder.empty() && wait < 50; ++wait) {
+      ::usleep(2000);
+      holder = ReadLockText(fd);
+    }
+    ::close(fd);
+    return LockResult::kBusy;
+  }
+  if (writable) {
+    char host[256] = "";
+    if (::gethostname(host, sizeof host - 1) != 0) host[0] = '\0';
+    const std::string text =
+        LockFileText(ThisProcessAs(program, static_cast<uint64_t>(::getpid()), host));
+    // Written over the old text before it is cut to length: a reader never finds it empty.
+    if (::pwrite(fd, text.data(), text.size(), 0) == static_cast<ssize_t>(text.size())) {
+      [[maybe_unused]] const int cut = ::ftruncate(fd, static_cast<off_t>(text.size()));
+    }
+  }
+  lock = std::make_unique<PosixLock>(fd);
+  Succeeded();
+  return LockResult::kTaken;
+}
 
 class PosixPlatform final : public Platform {
  public:
@@ -237,7 +323,13 @@ class PosixPlatform final : public Platform {
     return target->Close();
   }
   bool Rename(const std::string& from, const std::string& to) override {
-    return std::rename(from.c_str(), to.c_str()) == 0 ? Succeeded() : Failed();
+    if (std::rename(from.c_str(), to.c_str()) != 0) return Failed();
+    const auto parent = [](const std::string& name) {
+      const size_t slash = name.rfind('/');
+      return slash == std::string::npos ? std::string() : name.substr(0, slash);
+    };
+    return SyncDirectoryOf(to) && (parent(from) == parent(to) || SyncDirectoryOf(from)) &&
+           Succeeded();
   }
   bool Remove(const std::string& name) override {
     return ::unlink(name.c_str()) == 0 ? Succeeded() : Failed();
@@ -248,6 +340,10 @@ class PosixPlatform final : public Platform {
     const bool ok =
         (::ftruncate(fd, static_cast<off_t>(size)) == 0 && ::fsync(fd) == 0) || Failed();
     return (::close(fd) == 0 || Failed()) && ok && Succeeded();
+  }
+  LockResult LockFile(const std::string& name, const std::string& program, bool exclusive,
+                      std::unique_ptr<FileLock>& lock, std::string& holder) override {
+    return LockPosixFile(name, program, exclusive, lock, holder);
   }
   bool ListFiles(const std::string& directory, std::vector<FileEntry>& files) override {
     files.clear();

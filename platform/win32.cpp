@@ -22,6 +22,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/dirlock.h"
 #include "platform/linereader.h"
 #include "platform/platform.h"
 
@@ -185,6 +186,101 @@ class Win32File final : public FileHandle {
   HANDLE handle_;
 };
 
+// A LockFileEx lock on one byte at 4 GiB, past the holder's text: Windows locks are mandatory, and
+// the text must stay readable while the lock is held. It belongs to this handle, which is not
+// inherited by child processes.
+constexpr DWORD kLockOffsetHigh = 1;
+
+class Win32Lock final : public FileLock {
+ public:
+  explicit Win32Lock(HANDLE handle) : handle_(handle) {}
+  ~Win32Lock() override {
+    OVERLAPPED at{};
+    at.OffsetHigh = kLockOffsetHigh;
+    UnlockFileEx(handle_, 0, 1, 0, &at);
+    CloseHandle(handle_);
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+std::string ReadLockText(HANDLE handle) {
+  char text[4096];
+  DWORD got = 0;
+  OVERLAPPED at{};
+  if (!ReadFile(handle, text, sizeof text, &got, &at)) return std::string();
+  return std::string(text, got);
+}
+
+LockResult LockWin32File(const std::string& name, const std::string& program, bool exclusive,
+                         std::unique_ptr<FileLock>& lock, std::string& holder) {
+  std::wstring wide;
+  if (!FileName(name, wide)) return LockResult::kUnavailable;
+  constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  // A reparse point is opened as itself and refused below, never followed.
+  constexpr DWORD kAttributes = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
+  bool writable = true;
+  HANDLE handle = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, kShare, nullptr,
+                              OPEN_ALWAYS, kAttributes, nullptr);
+  if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+    // A lock file that this user cannot write is still locked, read-only.
+    writable = false;
+    handle = CreateFileW(wide.c_str(), GENERIC_READ, kShare, nullptr, OPEN_EXISTING, kAttributes,
+                         nullptr);
+  }
+  if (handle == INVALID_HANDLE_VALUE) {
+    Failed();
+    return LockResult::kUnavailable;
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+    CloseHandle(handle);
+    NoteFileError({FileErrorKind::kOther, "通常のファイルではありません。"});
+    return LockResult::kUnavailable;
+  }
+  OVERLAPPED at{};
+  at.OffsetHigh = kLockOffsetHigh;
+  const DWORD flags = LOCKFILE_FAIL_IMMEDIATELY | (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
+  if (!LockFileEx(handle, flags, 0, 1, 0, &at)) {
+    const DWORD code = GetLastError();
+    if (code != ERROR_LOCK_VIOLATION && code != ERROR_SHARING_VIOLATION &&
+        code != ERROR_IO_PENDING) {
+      Failed();
+      CloseHandle(handle);
+      return LockResult::kUnavailable;
+    }
+    // A holder that has only just taken the lock writes its text a moment later.
+    holder = ReadLockText(handle);
+    for (int wait = 0; holder.empty() && wait < 50; ++wait) {
+      Sleep(2);
+      holder = ReadLockText(handle);
+    }
+    CloseHandle(handle);
+    return LockResult::kBusy;
+  }
+  if (writable) {
+    wchar_t host[MAX_COMPUTERNAME_LENGTH + 1] = L"";
+    DWORD hostLength = MAX_COMPUTERNAME_LENGTH + 1;
+    if (!GetComputerNameW(host, &hostLength)) hostLength = 0;
+    const std::string text = LockFileText(ThisProcessAs(
+        program, GetCurrentProcessId(), ToCodePage(std::wstring_view(host, hostLength))));
+    // Written over the old text before it is cut to length: a reader never finds it empty.
+    DWORD written = 0;
+    OVERLAPPED start{};
+    if (WriteFile(handle, text.data(), static_cast<DWORD>(text.size()), &written, &start) &&
+        written == text.size()) {
+      LARGE_INTEGER end{};
+      end.QuadPart = static_cast<LONGLONG>(text.size());
+      if (SetFilePointerEx(handle, end, nullptr, FILE_BEGIN)) SetEndOfFile(handle);
+    }
+  }
+  lock = std::make_unique<Win32Lock>(handle);
+  Succeeded();
+  return LockResult::kTaken;
+}
+
 class Win32Platform final : public Platform {
  public:
   Win32Platform() {
@@ -287,7 +383,8 @@ class Win32Platform final : public Platform {
   bool Rename(const std::string& from, const std::string& to) override {
     std::wstring source;
     std::wstring target;
-    // Write-through: the rename that commits a replaced file must not outrun its content.
+    // Write-through: the rename that commits a replaced file must not outrun its content, and
+    // is on disk (the directory with it) before the call returns.
     return FileName(from, source) && FileName(to, target) &&
            (MoveFileExW(source.c_str(), target.c_str(),
                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0
@@ -315,6 +412,10 @@ class Win32Platform final : public Platform {
                      SetEndOfFile(handle) != 0 && FlushFileBuffers(handle) != 0) ||
                     Failed();
     return (CloseHandle(handle) != 0 || Failed()) && ok && Succeeded();
+  }
+  LockResult LockFile(const std::string& name, const std::string& program, bool exclusive,
+                      std::unique_ptr<FileLock>& lock, std::string& holder) override {
+    return LockWin32File(name, program, exclusive, lock, holder);
   }
   bool ListFiles(const std::string& directory, std::vector<FileEntry>& files) override {
     files.clear();
@@ -385,7 +486,12 @@ class Win32Platform final : public Platform {
                                           bool own) {
     std::wstring wide;
     if (!FileName(name, wide)) return nullptr;
-    const HANDLE handle = CreateFileW(wide.c_str(), access, FILE_SHARE_READ, nullptr, disposition,
+    // A reader (kvreport beside a running writer) never stands in a writer's way: it lets the
+    // file be written, renamed and replaced while it reads, as on POSIX.
+    const DWORD share = access == GENERIC_READ
+                            ? FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE
+                            : FILE_SHARE_READ;
+    const HANDLE handle = CreateFileW(wide.c_str(), access, share, nullptr, disposition,
                                       own ? kOwnFileFlags : FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
       if (own && SpecialEntry(wide)) {

@@ -32,7 +32,8 @@ constexpr ProgramUsage kUsage{
         "\n"
         "探索結果のファイルを集計し、探索プログラムとは別の計算で検査します。\n"
         "ディレクトリを省略すると現在のディレクトリのファイルを使用します。\n"
-        "ファイルは変更せず、入力も求めません。",
+        "ファイルは変更せず(ロックファイル __LOCK___Kolvex.dat を除く)、入力も求めません。\n"
+        "探索などが実行中の時は、その最後の再開点までを集計します。",
     .options = kOptions,
     .files =
         "_L(長さ)_ResultData.txt  _APData.dat または _APData32.dat  _HalfData(32).dat\n"

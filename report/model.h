@@ -16,6 +16,8 @@ namespace kv {
 // The name of a file in the report's directory.
 std::string PathIn(const std::string& directory, const std::string& name);
 
+struct Problems;
+
 // The table's values (records 1 to N) in memory, 8 bytes each, with a bitmap of the values for a
 // dense table (such as primes) or an index of value buckets for a sparse one.
 struct TableView {
@@ -38,6 +40,9 @@ struct TableView {
   int64_t sievedCandidates = 0;
   // True when the sieved list excludes the value (beyond the table).
   std::function<bool(uint64_t)> ruledOut;
+  // The list's own check (report/sievecheck.h), missing primes only when `primes`; the lines to
+  // show go to `lines`.
+  std::function<void(bool primes, Problems& problems, std::vector<std::string>& lines)> checkSieved;
 
   uint64_t Largest() const { return values.empty() ? 0 : values.back(); }
   int64_t Count() const { return static_cast<int64_t>(values.size()); }
@@ -71,6 +76,9 @@ enum class Problem {
   kUnreadable,      // a line that is not a result line
   kStoreMismatch,   // a continuation store item that does not fit the table
   kLiterature,      // a count or least last term unlike the published one, the table complete
+  kSievedOrder,     // a candidate of the sieved list not above the one before it
+  kSievedRange,     // a candidate outside the range in the list's header
+  kSievedMissing,   // a prime of the list's range above the table that is no candidate
   kCount
 };
 

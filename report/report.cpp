@@ -16,6 +16,7 @@
 #include "report/literature.h"
 #include "report/model.h"
 #include "report/results.h"
+#include "report/running.h"
 #include "report/store.h"
 #include "report/tableload.h"
 #include "search/filenames.h"
@@ -46,6 +47,9 @@ const char* const kProblemLabels[] = {
     "読み取れない行",
     "データと一致しない継続データの項目",
     "文献の値と一致しない数",
+    "篩い掛けデータの昇順でない候補",
+    "篩い掛けデータの範囲外の候補",
+    "篩い掛けデータに無い範囲内の素数",
 };
 static_assert(sizeof kProblemLabels / sizeof kProblemLabels[0] ==
               static_cast<size_t>(Problem::kCount));
@@ -59,6 +63,9 @@ class Report {
 
   int Run() {
     Print(std::string("kvreport ") + KV_SUITE_VERSION);
+    // Beside a running writer, the files as of its last resume point (report/running.h).
+    const ReportHold hold(directory_);
+    if (!hold.note().empty()) Print(hold.note());
     Print("");
     std::vector<FileEntry> files;
     if (!Os().ListFiles(directory_, files)) {
@@ -126,6 +133,9 @@ class Report {
     } else {
       Print("篩い掛けデータは有りません。");
     }
+    std::vector<std::string> listLines;
+    if (table_.checkSieved) table_.checkSieved(table_.AllPrime(), problems_, listLines);
+    for (const std::string& line : listLines) Print(line);
   }
 
   void ShowResults(const std::vector<FileEntry>& files) {
@@ -326,10 +336,13 @@ class Report {
     }
     for (size_t k = 0; k < static_cast<size_t>(Problem::kCount); ++k) {
       const auto p = static_cast<Problem>(k);
+      // The sieved list is read with the table of its build.
       const bool needsTable = p == Problem::kNotInTable || p == Problem::kContinues ||
                               p == Problem::kEndUnconfirmed || p == Problem::kLongerMissing ||
-                              p == Problem::kStoreMismatch;
-      const bool skipped = (p == Problem::kComposite && table_.present && !table_.AllPrime()) ||
+                              p == Problem::kStoreMismatch || p == Problem::kSievedOrder ||
+                              p == Problem::kSievedRange || p == Problem::kSievedMissing;
+      const bool needsPrimes = p == Problem::kComposite || p == Problem::kSievedMissing;
+      const bool skipped = (needsPrimes && table_.present && !table_.AllPrime()) ||
                            (needsTable && !table_.present) ||
                            (p == Problem::kLiterature && literature_.compared == 0);
       Print("  " + Left(kProblemLabels[k], 36) +

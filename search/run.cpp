@@ -4,6 +4,7 @@
 
 #include "console/console.h"
 #include "console/numtext.h"
+#include "console/worklock.h"
 #include "platform/platform.h"
 #include "search/filenames.h"
 #include "search/journal.h"
@@ -79,6 +80,8 @@ template <typename W>
   PrintLine("");
   s.consoleRow += 2;
 
+  // One program at a time in the working directory, for the whole run (console/worklock.h).
+  const auto hold = HoldWorkingDirectory(W::kBits == 64 ? "Kolvex" : "Kolvex32");
   // Before anything is read or asked: the files of a stopped run are mended, and a directory that
   // cannot be written is reported.
   RefuseSpecialFiles(OwnFiles<W>());

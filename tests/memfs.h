@@ -132,6 +132,13 @@ class MemoryPlatform : public FaultPlatform {
     return true;
   }
   bool Truncate(const std::string& name, int64_t size) override;
+  // One program works in the memory directory at a time: its lock is always had, and no lock
+  // file is made.
+  kv::LockResult LockFile(const std::string&, const std::string&, bool,
+                          std::unique_ptr<kv::FileLock>& lock, std::string&) override {
+    lock = std::make_unique<kv::FileLock>();
+    return kv::LockResult::kTaken;
+  }
 
   // Called by the file handles: `content` is about to change, or has just been forced to disk.
   void Changing(const std::shared_ptr<std::string>& content);

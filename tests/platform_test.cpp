@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/dirlock.h"
 #include "platform/fileutil.h"
 #include "tests/harness.h"
 #include "tests/process.h"
@@ -91,6 +92,68 @@ TEST_F(NativeFiles, RenameAndCopyReplaceTheirTarget) {
 
   EXPECT_TRUE(os_.Remove("to.dat"));
   EXPECT_FALSE(os_.Exists("to.dat"));
+}
+
+TEST_F(NativeFiles, RenamesSyncTheirDirectoriesAndStillReplace) {
+  // Each rename forces its directories to disk (an fsync of the directory on POSIX, write-through
+  // on Windows) before it reports success, in this directory and in another.
+  fs::create_directory("sub");
+  ASSERT_TRUE(WriteWholeFile("a.dat", "one"));
+  ASSERT_TRUE(WriteWholeFile("sub/a.dat", "old and longer"));
+  EXPECT_TRUE(os_.Rename("a.dat", "sub/a.dat"));
+  EXPECT_FALSE(os_.Exists("a.dat"));
+  EXPECT_EQ(Content("sub/a.dat"), "one");
+  EXPECT_TRUE(os_.Rename("sub/a.dat", "b.dat"));
+  EXPECT_TRUE(os_.Rename("b.dat", "c.dat"));
+  EXPECT_FALSE(os_.Exists("sub/a.dat"));
+  EXPECT_EQ(Content("c.dat"), "one");
+}
+
+TEST_F(NativeFiles, LockFileHoldsOthersOutAndNamesItsHolder) {
+  std::unique_ptr<FileLock> first;
+  std::unique_ptr<FileLock> second;
+  std::unique_ptr<FileLock> third;
+  std::string text;
+  ASSERT_EQ(os_.LockFile("lock.dat", "Kolvex", true, first, text), LockResult::kTaken);
+  const LockHolder holder = ParseLockFile(Content("lock.dat"));
+  EXPECT_EQ(holder.program, "Kolvex");
+  EXPECT_FALSE(holder.pid.empty());
+  EXPECT_EQ(holder.start.size(), 19u) << holder.start;
+  // Another open of the file, even in this process, is held out, exclusive or shared, and reads
+  // who holds it.
+  EXPECT_EQ(os_.LockFile("lock.dat", "kvimport", true, second, text), LockResult::kBusy);
+  EXPECT_FALSE(second);
+  EXPECT_EQ(ParseLockFile(text).pid, holder.pid);
+  EXPECT_EQ(os_.LockFile("lock.dat", "kvreport", false, second, text), LockResult::kBusy);
+  EXPECT_EQ(ParseLockFile(text).program, "Kolvex");
+  first.reset();
+  // Shared holders share; a writer waits for none of them and is held out.
+  EXPECT_EQ(os_.LockFile("lock.dat", "kvreport", false, first, text), LockResult::kTaken);
+  EXPECT_EQ(os_.LockFile("lock.dat", "kvreport", false, second, text), LockResult::kTaken);
+  EXPECT_EQ(os_.LockFile("lock.dat", "Kolvex", true, third, text), LockResult::kBusy);
+  EXPECT_EQ(ParseLockFile(text).program, "kvreport");
+  first.reset();
+  second.reset();
+  EXPECT_EQ(os_.LockFile("lock.dat", "Kolvex", true, third, text), LockResult::kTaken);
+  third.reset();
+
+  // A process holds the working directory once: the inner runs of kvcampaign take nothing more
+  // and leave the text of the outer holder.
+  {
+    const DirectoryLock outer("", "kvcampaign", true);
+    ASSERT_EQ(outer.result(), LockResult::kTaken);
+    {
+      const DirectoryLock inner("", "Kolvex", true);
+      EXPECT_EQ(inner.result(), LockResult::kTaken);
+    }
+    EXPECT_EQ(os_.LockFile(kLockFile, "Kolvex", true, third, text), LockResult::kBusy);
+    EXPECT_EQ(ParseLockFile(text).program, "kvcampaign");
+  }
+  EXPECT_EQ(os_.LockFile(kLockFile, "Kolvex", true, third, text), LockResult::kTaken);
+  third.reset();
+  // Nothing but a regular file is a lock file.
+  fs::create_directories(fs::path("d") / kLockFile);
+  EXPECT_EQ(DirectoryLock("d", "Kolvex", true).result(), LockResult::kUnavailable);
 }
 
 TEST_F(NativeFiles, ReplacementsWriteItemsInPiecesAndOnlyACommitReplaces) {

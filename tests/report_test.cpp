@@ -9,6 +9,7 @@
 
 #include "platform/fileutil.h"
 #include "report/primality.h"
+#include "report/sievecheck.h"
 #include "tests/process.h"
 #include "tests/search_testing.h"
 #include "tests/table_files.h"
@@ -78,7 +79,10 @@ const std::vector<std::string> kClasses = {"素数でない項を含む数列",
                                            "重複した行",
                                            "長さの違うファイルに有る行",
                                            "読み取れない行",
-                                           "データと一致しない継続データの項目"};
+                                           "データと一致しない継続データの項目",
+                                           "篩い掛けデータの昇順でない候補",
+                                           "篩い掛けデータの範囲外の候補",
+                                           "篩い掛けデータに無い範囲内の素数"};
 
 std::string CsvRow(uint64_t length, uint64_t a, uint64_t d, const char* state) {
   return std::to_string(length) + "," + std::to_string(a) + "," + std::to_string(d) + "," +
@@ -205,6 +209,54 @@ void ExpectSummaryMatches(const std::vector<uint64_t>& values, size_t runs, int3
   EXPECT_EQ(Section(report.output, "【長さ毎の最小の最終項】"), records);
 }
 
+TEST(Report, ListCheckSieveFindsEveryMissingPrime) {
+  // Ranges across segment and word bounds, from 2 and from the primes that strike whole words,
+  // on one thread and several; every fifth prime left out of the candidates, and composites in.
+  const auto primes = kvtest::PrimesBelow(3000000);
+  std::mt19937_64 rng(7);
+  const uint64_t starts[] = {0, 2, 3, 61};
+  for (unsigned round = 0; round < 40; ++round) {
+    const uint64_t lo = round < 4 ? starts[round] : rng() % 2900000;
+    const uint64_t hi = std::min<uint64_t>(round % 3 == 0 ? lo + rng() % 200 : lo + rng() % 2000000,
+                                           primes.back() + 1);
+    std::vector<uint32_t> candidates;
+    int64_t missing = 0;
+    uint64_t firstMissing = 0;
+    for (const uint64_t p : primes) {
+      if (p < lo || p > hi) continue;
+      if (rng() % 5 == 0) {
+        if (missing++ == 0) firstMissing = p;
+        continue;
+      }
+      candidates.push_back(static_cast<uint32_t>(p));
+      if (p > 2 && rng() % 3 == 0) candidates.push_back(static_cast<uint32_t>(p + 1));
+    }
+    std::sort(candidates.begin(), candidates.end());
+    candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
+    const auto found = FindMissingPrimes<uint32_t>(lo, hi, candidates, 3, 1 + round % 3);
+    EXPECT_EQ(found.count, missing) << lo << " - " << hi;
+    if (missing > 0) {
+      EXPECT_EQ(found.first.at(0), firstMissing) << lo << " - " << hi;
+    }
+  }
+  // A list that claims a wide range without its primes is searched only so far, and says so.
+  const std::vector<uint64_t> rangeOnly = {3001, 3001 + (uint64_t{1} << 30)};
+  Problems problems;
+  std::vector<std::string> lines;
+  CheckSievedEntries<uint64_t>("_SievedListData.dat", rangeOnly, 2999, true, 2, problems, lines);
+  const uint64_t searched = 3000 + kSmallestSievedSpan;
+  EXPECT_EQ(problems.count[static_cast<size_t>(Problem::kSievedMissing)],
+            FindMissingPrimes<uint64_t>(3001, searched, {}, 0, 2).count);
+  EXPECT_EQ(lines, std::vector<std::string>{"_SievedListData.dat : 候補に無い素数は 3001 から " +
+                                            std::to_string(searched) + " までを調べました。"});
+  // Beyond 2^50 the numbers that the sieve leaves go through the primality test.
+  const uint64_t high = (uint64_t{1} << 52) + 1000;
+  const auto beyond = FindMissingPrimes<uint64_t>(high, high + 3000, {}, 3, 2);
+  int64_t expected = 0;
+  for (uint64_t v = high; v <= high + 3000; ++v) expected += IsPrime(v) ? 1 : 0;
+  EXPECT_EQ(beyond.count, expected);
+}
+
 TEST(Report, SummaryOfGrownTablesMatchesTheEnumeration) {
   std::mt19937_64 rng(13);
   const auto primes = kvtest::PrimesBelow(6000);
@@ -250,6 +302,22 @@ TEST(Report, EachDamageIsReportedInItsClass) {
   };
   const std::string tail6 = "Len 5, " + std::to_string(a + d) + " + " + std::to_string(d) + " *n";
   ASSERT_NE(l5.find(tail6 + "\r\n"), std::string::npos);
+  // A sieved list of the range above the table (primes below 3000): every prime of 3001 to 6000
+  // and a composite, which does no harm.
+  std::vector<uint64_t> list = {3001, 6000};
+  for (const uint64_t p : kvtest::PrimesBelow(6000)) {
+    if (p > 3000) list.push_back(p);
+  }
+  list.insert(list.begin() + 3, 3003);  // 3 · 7 · 11 · 13
+  ASSERT_EQ(list[2], 3001u);
+  const auto listFile = [](const std::vector<uint64_t>& entries) {
+    return kvtest::SievedFile<Width64>(entries);
+  };
+  std::vector<uint64_t> damaged = list;
+  std::swap(damaged[10], damaged[11]);   // out of order
+  const uint64_t dropped = damaged[20];  // a prime missing
+  damaged.erase(damaged.begin() + 20);
+  damaged.push_back(9999);  // beyond the range end
 
   struct Case {
     const char* name;
@@ -311,6 +379,23 @@ TEST(Report, EachDamageIsReportedInItsClass) {
        },
        {{kClasses[8], 1}},
        1},
+      {"sieved list of candidates",
+       [&](Files& f) { f["_SievedListData.dat"] = listFile(list); },
+       {},
+       0},
+      {"damaged sieved list",
+       [&](Files& f) { f["_SievedListData.dat"] = listFile(damaged); },
+       {{kClasses[9], 1}, {kClasses[10], 1}, {kClasses[11], 1}},
+       1,
+       kvtest::Lines({"  " + kClasses[9] + "               1",
+                      "    _SievedListData.dat 項目 11 : " + std::to_string(damaged[11]) +
+                          " (前の項目 " + std::to_string(damaged[10]) + ")",
+                      "  " + kClasses[10] + "                 1",
+                      "    _SievedListData.dat 項目 " + std::to_string(damaged.size() - 1) +
+                          " : 9999 (範囲 3001 - 6000)",
+                      "  " + kClasses[11] + "             1",
+                      "    _SievedListData.dat : 範囲 3001 - 6000 の素数 " +
+                          std::to_string(dropped) + " が候補に有りません。"})},
       {"missing table",
        [](Files& f) {
          f.erase("_APData.dat");
@@ -321,7 +406,10 @@ TEST(Report, EachDamageIsReportedInItsClass) {
         {kClasses[2], -1},
         {kClasses[3], -1},
         {kClasses[4], -1},
-        {kClasses[8], -1}},
+        {kClasses[8], -1},
+        {kClasses[9], -1},
+        {kClasses[10], -1},
+        {kClasses[11], -1}},
        2,
        kvtest::Lines(
            {"_APData.dat も _APData32.dat も見つかりません。データとの照合は行いません。"})},
@@ -331,7 +419,10 @@ TEST(Report, EachDamageIsReportedInItsClass) {
         {kClasses[2], -1},
         {kClasses[3], -1},
         {kClasses[4], -1},
-        {kClasses[8], -1}},
+        {kClasses[8], -1},
+        {kClasses[9], -1},
+        {kClasses[10], -1},
+        {kClasses[11], -1}},
        2,
        kvtest::Lines({"_APData.dat の内容が壊れているため使用できません。",
                       "レコード番号 2 : データが昇順に並んでいません。"})},
@@ -395,6 +486,9 @@ TEST(Report, SievedListConfirmsTheEndsBeyondTheTable) {
   const auto report = RunReport(dir.path());
   EXPECT_EQ(report.status, 0) << report.output;
   EXPECT_EQ(ProblemCount(report.output, kClasses[0]), -1);
+  // A table of other numbers than primes: the list may leave out any prime.
+  EXPECT_EQ(ProblemCount(report.output, kClasses[11]), -1);
+  EXPECT_EQ(ProblemCount(report.output, kClasses[9]), 0);
   std::filesystem::remove(dir.path() / "_SievedListData.dat");
   const auto without = RunReport(dir.path());
   EXPECT_EQ(without.status, 1);
