@@ -34,27 +34,6 @@ Files Outcome(Files files) {
   return files;
 }
 
-// The campaign's log without its two time columns, which are empty or hold one decimal.
-std::string WithoutTimes(const std::string& log) {
-  std::string kept;
-  std::istringstream lines(log);
-  for (std::string line; std::getline(lines, line);) {
-    std::vector<std::string> fields;
-    std::istringstream split(line);
-    for (std::string field; std::getline(split, field, ',');) fields.push_back(field);
-    if (fields.size() >= 5 && fields[0] != "ステップ") {
-      for (const size_t time : {3u, 4u}) {
-        EXPECT_TRUE(fields[time].empty() || fields[time].find('.') == fields[time].size() - 2)
-            << line;
-        fields[time] = "";
-      }
-    }
-    for (size_t i = 0; i < fields.size(); ++i) kept += (i == 0 ? "" : ",") + fields[i];
-    kept += "\n";
-  }
-  return kept;
-}
-
 // The "L5:12 L6:3" of the result lines added to `now` since `before`, by length.
 std::string Found(const Files& before, const Files& now) {
   std::string text;
@@ -135,7 +114,8 @@ TEST(Campaign, FilesEqualTheSameStepsByHand) {
     const Files byHand = Outcome(kvtest::ReadFiles(hand.path()));
     EXPECT_TRUE(Outcome(campaign.files) == byHand);
     ASSERT_EQ(campaign.files.count("_CampaignLog.csv"), 1u);
-    EXPECT_EQ(WithoutTimes(campaign.files.at("_CampaignLog.csv")), WithoutTimes(log));
+    EXPECT_EQ(kvtest::LogWithoutTimes(campaign.files.at("_CampaignLog.csv")),
+              kvtest::LogWithoutTimes(log));
     for (const auto& [name, content] : byHand) {
       EXPECT_TRUE(campaign.files.count(name) != 0 && campaign.files.at(name) == content) << name;
     }
@@ -226,7 +206,7 @@ void ExpectUndisturbed(Files got, const Files& expected) {
     if (name.starts_with("__OLD___") || name == "_ContData.dat") continue;
     ASSERT_TRUE(got.count(name) != 0 && expected.count(name) != 0) << name;
     if (name == "_CampaignLog.csv") {
-      EXPECT_EQ(WithoutTimes(got.at(name)), WithoutTimes(expected.at(name)));
+      EXPECT_EQ(kvtest::LogWithoutTimes(got.at(name)), kvtest::LogWithoutTimes(expected.at(name)));
     } else {
       EXPECT_TRUE(got.at(name) == expected.at(name)) << name;
     }
@@ -296,9 +276,9 @@ TEST(Campaign, StoppedAnywhereAndStartedAgainEndsWithTheUndisturbedFiles) {
     RunOnce(fixed, edited);
     Files got = edited.Snapshot();
     const std::string& log = expected[0].at("_CampaignLog.csv");
-    EXPECT_EQ(
-        WithoutTimes(got["_CampaignLog.csv"]),
-        WithoutTimes(damaged.substr(0, damaged.rfind('\n') + 1) + log.substr(log.find('\n') + 1)));
+    EXPECT_EQ(kvtest::LogWithoutTimes(got["_CampaignLog.csv"]),
+              kvtest::LogWithoutTimes(damaged.substr(0, damaged.rfind('\n') + 1) +
+                                      log.substr(log.find('\n') + 1)));
     got.erase("_CampaignLog.csv");
     Files clean = expected[0];
     clean.erase("_CampaignLog.csv");

@@ -73,6 +73,9 @@ class TempDir {
   std::filesystem::path path_;
 };
 
+// kvcampaign's log with its two time columns emptied where they hold a time with one decimal.
+std::string LogWithoutTimes(const std::string& log);
+
 void WriteFiles(const std::filesystem::path& dir, const Files& files);
 Files ReadFiles(const std::filesystem::path& dir);
 
