@@ -120,10 +120,12 @@ class PosixFile final : public FileHandle {
   int fd_;
 };
 
+bool consoleAsFile = false;
+
 class PosixPlatform final : public Platform {
  public:
   PosixPlatform() {
-    terminal_ = ::isatty(STDOUT_FILENO) == 1;
+    terminal_ = !consoleAsFile && ::isatty(STDOUT_FILENO) == 1;
     typedLines_ = terminal_ && ::isatty(STDIN_FILENO) == 1;
     if (terminal_) {
       std::setlocale(LC_CTYPE, "");
@@ -316,6 +318,8 @@ std::vector<std::string> CommandArguments(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i]);
   return arguments;
 }
+
+void WriteConsoleAsFile() { consoleAsFile = true; }
 
 Platform& NativePlatform() {
   static PosixPlatform platform;

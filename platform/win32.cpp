@@ -127,6 +127,8 @@ int CountLineFeeds(std::string_view bytes) {
   return count;
 }
 
+bool consoleAsFile = false;
+
 bool IsConsole(HANDLE handle) {
   DWORD mode = 0;
   return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode);
@@ -190,7 +192,7 @@ class Win32Platform final : public Platform {
   Win32Platform() {
     out_ = GetStdHandle(STD_OUTPUT_HANDLE);
     in_ = GetStdHandle(STD_INPUT_HANDLE);
-    outConsole_ = IsConsole(out_);
+    outConsole_ = !consoleAsFile && IsConsole(out_);
     inConsole_ = IsConsole(in_);
   }
 
@@ -393,6 +395,8 @@ std::vector<std::string> CommandArguments(int, char**) {
   LocalFree(wide);
   return arguments;
 }
+
+void WriteConsoleAsFile() { consoleAsFile = true; }
 
 Platform& NativePlatform() {
   static Win32Platform platform;

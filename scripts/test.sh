@@ -5,9 +5,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
-# The suite also compares kvcampaign with the same steps done with the primesieve program.
+# The suite also compares kvcampaign with the same steps done with the primesieve program, and
+# runs the searches as MPI jobs.
 need_packages "${build_packages[@]}" googletest:/usr/src/googletest/CMakeLists.txt \
-  primesieve:primesieve
+  primesieve:primesieve openmpi-bin:mpirun libopenmpi-dev:mpicxx.openmpi
 dir=build
 flags=(-DCMAKE_BUILD_TYPE=Release)
 if [[ "${1:-}" == "--sanitize" ]]; then

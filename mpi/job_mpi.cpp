@@ -1,0 +1,118 @@
+// The job over MPI. Only one thread of a rank talks MPI at a time (the search's courier on rank
+// 0, the main thread elsewhere), hence MPI_THREAD_SERIALIZED.
+#include <mpi.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "mpi/job.h"
+
+namespace kv::job {
+namespace {
+
+bool joined = false;
+int rank = 0;
+int size = 1;
+uint64_t bytesSent = 0;
+
+// MPI counts are ints: a longer message goes as parts of this size, then a shorter last part
+// (empty when the length is a multiple of it).
+constexpr size_t kPart = size_t{1} << 30;
+
+// Open MPI, MPICH (and its PMI-based relatives) and MS-MPI set these for every process they
+// start.
+bool StartedByLauncher() {
+  for (const char* name : {"OMPI_COMM_WORLD_SIZE", "PMI_SIZE", "PMI_RANK", "PMIX_RANK"}) {
+    if (std::getenv(name) != nullptr) return true;
+  }
+  return false;
+}
+
+void Check(int code, const char* what) {
+  if (code == MPI_SUCCESS) return;
+  std::fprintf(stderr, "MPI: %s failed (%d)\n", what, code);
+  Abort(1);
+}
+
+}  // namespace
+
+bool Join(int* argc, char*** argv) {
+  if (!StartedByLauncher()) return false;
+  int provided = 0;
+  Check(MPI_Init_thread(argc, argv, MPI_THREAD_SERIALIZED, &provided), "MPI_Init_thread");
+  joined = true;
+  if (provided < MPI_THREAD_SERIALIZED) {
+    std::fprintf(stderr, "MPI: this MPI library does not allow calls from more than one thread\n");
+    Abort(1);
+  }
+  Check(MPI_Comm_rank(MPI_COMM_WORLD, &rank), "MPI_Comm_rank");
+  Check(MPI_Comm_size(MPI_COMM_WORLD, &size), "MPI_Comm_size");
+  if (std::getenv("KV_JOB_TRAFFIC") != nullptr)
+    std::atexit([] {
+      std::fprintf(stderr, "rank %d sent %llu bytes\n", rank,
+                   static_cast<unsigned long long>(bytesSent));
+    });
+  return true;
+}
+
+void Leave() {
+  if (!joined) return;
+  joined = false;
+  MPI_Finalize();
+}
+
+void Abort(int code) {
+  if (joined) MPI_Abort(MPI_COMM_WORLD, code);
+  std::exit(code);
+}
+
+int Rank() { return rank; }
+int Size() { return size; }
+
+void Send(int to, int tag, const std::vector<unsigned char>& bytes) {
+  size_t at = 0;
+  for (;;) {
+    const size_t part = std::min(kPart, bytes.size() - at);
+    // MPI_Send takes a non-const buffer in MPI-2 headers.
+    Check(MPI_Send(const_cast<unsigned char*>(bytes.data() + at), static_cast<int>(part), MPI_BYTE,
+                   to, tag, MPI_COMM_WORLD),
+          "MPI_Send");
+    at += part;
+    if (part < kPart) break;
+  }
+  bytesSent += bytes.size();
+}
+
+int Receive(int from, int tag, std::vector<unsigned char>& bytes) {
+  bytes.clear();
+  int source = from == kAnySource ? MPI_ANY_SOURCE : from;
+  auto pause = std::chrono::microseconds(10);
+  for (;;) {
+    int arrived = 0;
+    MPI_Status status;
+    Check(MPI_Iprobe(source, tag, MPI_COMM_WORLD, &arrived, &status), "MPI_Iprobe");
+    if (arrived == 0) {
+      std::this_thread::sleep_for(pause);
+      pause = std::min(pause * 2, std::chrono::microseconds(500));
+      continue;
+    }
+    source = status.MPI_SOURCE;
+    int count = 0;
+    Check(MPI_Get_count(&status, MPI_BYTE, &count), "MPI_Get_count");
+    const size_t at = bytes.size();
+    bytes.resize(at + static_cast<size_t>(count));
+    Check(MPI_Recv(bytes.data() + at, count, MPI_BYTE, source, tag, MPI_COMM_WORLD,
+                   MPI_STATUS_IGNORE),
+          "MPI_Recv");
+    if (static_cast<size_t>(count) < kPart) return source;
+    pause = std::chrono::microseconds(10);
+  }
+}
+
+uint64_t BytesSent() { return bytesSent; }
+
+}  // namespace kv::job
