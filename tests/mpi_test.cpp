@@ -8,6 +8,10 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
 
 #include "tests/process.h"
 #include "tests/search_testing.h"
@@ -64,10 +68,12 @@ Files Batches(uint64_t top) {
           {kvtest::Names<W>::kSieved, kvtest::SievedFile<W>(sieved)}};
 }
 
+// Batch 0 adds nothing: the run that completes a stopped one.
 std::vector<std::string> RunArguments(int batch, bool prune) {
-  std::vector<std::string> a{
-      "--add",    "b" + std::to_string(batch) + ".txt", "--min-length", "5", "--threads", "2",
-      "--no-wait"};
+  std::vector<std::string> a{"--add",        batch == 0 ? "" : "b" + std::to_string(batch) + ".txt",
+                             "--min-length", "5",
+                             "--threads",    "2",
+                             "--no-wait"};
   if (prune) a.push_back("--prune");
   return a;
 }
@@ -105,6 +111,95 @@ TEST(Mpi, JobsLeaveTheFilesOfTheThreadedRun) {
   for (const bool prune : {false, true}) {
     ExpectJobMatchesThreads<Width64>(KV_KOLVEX_EXE, prune);
     ExpectJobMatchesThreads<Width32>(KV_KOLVEX32_EXE, prune);
+  }
+}
+
+// The process of rank `rank` among the children of mpirun (its local ranks), or -1.
+pid_t RankProcess(pid_t mpirun, int rank) {
+  const std::string wanted = "OMPI_COMM_WORLD_RANK=" + std::to_string(rank);
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream stat(entry.path() / "stat");
+    std::string line;
+    std::getline(stat, line);
+    const size_t close = line.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream fields(line.substr(close + 2));
+    char state = 0;
+    pid_t parent = 0;
+    fields >> state >> parent;
+    if (parent != mpirun) continue;
+    std::ifstream environ(entry.path() / "environ", std::ios::binary);
+    std::string variable;
+    while (std::getline(environ, variable, '\0')) {
+      if (variable == wanted) return static_cast<pid_t>(std::stol(name));
+    }
+  }
+  return -1;
+}
+
+// A job that loses a rank in the middle of its length-3 search ends as MPI ends it; the same
+// command then completes with two processes, and the next run without MPI, and the files are
+// those of the same runs undisturbed.
+TEST(Mpi, LostRankLeavesFilesThatTheNextRunsComplete) {
+  if (!MpiReady()) GTEST_SKIP() << "MPI is not built in or mpirun was not found";
+  const Files batches = Batches<Width64>(1000000);
+  TempDir undisturbed;
+  TempDir disturbed;
+  kvtest::WriteFiles(undisturbed.path(), batches);
+  kvtest::WriteFiles(disturbed.path(), batches);
+  for (int batch = 1; batch <= 3; ++batch) {
+    ASSERT_EQ(
+        kvtest::RunExecutableIn(KV_KOLVEX_EXE, "", undisturbed.path(), RunArguments(batch, true))
+            .exitCode,
+        0);
+  }
+  ASSERT_EQ(
+      kvtest::RunExecutableIn(KV_KOLVEX_EXE, "", disturbed.path(), RunArguments(1, true)).exitCode,
+      0);
+
+  TempDir outDir;
+  int toChild = -1;
+  const pid_t job =
+      kvtest::StartProgram(kMpirun, UnderMpi(3, KV_KOLVEX_EXE, RunArguments(2, true)),
+                           disturbed.path().string(), (outDir.path() / "out").string(), toChild);
+  ASSERT_GT(job, 0);
+  ::close(toChild);
+  // The checkpoint appears as the length-3 search begins; the other ranks then have their work.
+  const auto checkpoint = disturbed.path() / "_HalfData.dat";
+  pid_t rank1 = -1;
+  for (int waited = 0; waited < 60000 && rank1 < 0; waited += 5) {
+    if (std::filesystem::exists(checkpoint)) rank1 = RankProcess(job, 1);
+    ::usleep(5000);
+  }
+  ::usleep(20000);
+  if (rank1 > 0) ::kill(rank1, SIGKILL);
+  int status = 0;
+  ASSERT_EQ(::waitpid(job, &status, 0), job);
+  ASSERT_GT(rank1, 0) << "rank 1 was never seen";
+  EXPECT_FALSE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the job was not stopped";
+
+  const auto again = kvtest::RunExecutableIn(kMpirun, "", disturbed.path(),
+                                             UnderMpi(2, KV_KOLVEX_EXE, RunArguments(0, true)));
+  ASSERT_EQ(again.exitCode, 0) << again.output;
+  const auto alone =
+      kvtest::RunExecutableIn(KV_KOLVEX_EXE, "", disturbed.path(), RunArguments(3, true));
+  ASSERT_EQ(alone.exitCode, 0) << alone.output;
+  // As after any stop: the backup of the table is the one the resumed run made, and the store
+  // holds the same items, which a resumed run may group differently.
+  for (const auto& [name, content] : kvtest::ReadFiles(undisturbed.path())) {
+    if (name.rfind("__", 0) == 0) continue;
+    ASSERT_EQ(alone.files.count(name), 1u) << name;
+    if (name == "_ContData.dat") {
+      const auto want = kvtest::DecodeStore(content);
+      const auto have = kvtest::DecodeStore(alone.files.at(name));
+      EXPECT_EQ(std::set<kvtest::StoredItem>(have.begin(), have.end()),
+                std::set<kvtest::StoredItem>(want.begin(), want.end()));
+    } else {
+      EXPECT_TRUE(alone.files.at(name) == content) << name;
+    }
   }
 }
 
