@@ -55,6 +55,20 @@ void Check(int code, const char* what) {
   Abort(1);
 }
 
+// Waits for a request with sleeps between looks instead of MPI's own spinning wait, which
+// would take a core from the searching threads (of this rank, or of a rank on the same machine
+// running at a lower priority) while the other side is slow to come.
+void Await(MPI_Request& request) {
+  auto pause = std::chrono::microseconds(10);
+  for (;;) {
+    int done = 0;
+    Check(MPI_Test(&request, &done, MPI_STATUS_IGNORE), "MPI_Test");
+    if (done != 0) return;
+    std::this_thread::sleep_for(pause);
+    pause = std::min(pause * 2, std::chrono::microseconds(500));
+  }
+}
+
 }  // namespace
 
 bool Join(int* argc, char*** argv) {
@@ -94,15 +108,19 @@ void Send(int to, int tag, const std::vector<unsigned char>& bytes) {
   size_t at = 0;
   for (;;) {
     const size_t part = std::min(kPart, bytes.size() - at);
-    // MPI_Send takes a non-const buffer in MPI-2 headers.
-    Check(MPI_Send(const_cast<unsigned char*>(bytes.data() + at), static_cast<int>(part), MPI_BYTE,
-                   to, tag, MPI_COMM_WORLD),
-          "MPI_Send");
+    // MPI_Isend takes a non-const buffer in MPI-2 headers.
+    MPI_Request request;
+    Check(MPI_Isend(const_cast<unsigned char*>(bytes.data() + at), static_cast<int>(part), MPI_BYTE,
+                    to, tag, MPI_COMM_WORLD, &request),
+          "MPI_Isend");
+    Await(request);
     at += part;
     if (part < kPart) break;
   }
   uint64_t sum = Checksum(bytes.data(), bytes.size());
-  Check(MPI_Send(&sum, 8, MPI_BYTE, to, tag, MPI_COMM_WORLD), "MPI_Send");
+  MPI_Request request;
+  Check(MPI_Isend(&sum, 8, MPI_BYTE, to, tag, MPI_COMM_WORLD, &request), "MPI_Isend");
+  Await(request);
   bytesSent += bytes.size() + 8;
 }
 
@@ -124,14 +142,17 @@ int Receive(int from, int tag, std::vector<unsigned char>& bytes) {
     Check(MPI_Get_count(&status, MPI_BYTE, &count), "MPI_Get_count");
     const size_t at = bytes.size();
     bytes.resize(at + static_cast<size_t>(count));
-    Check(MPI_Recv(bytes.data() + at, count, MPI_BYTE, source, tag, MPI_COMM_WORLD,
-                   MPI_STATUS_IGNORE),
-          "MPI_Recv");
+    MPI_Request request;
+    Check(MPI_Irecv(bytes.data() + at, count, MPI_BYTE, source, tag, MPI_COMM_WORLD, &request),
+          "MPI_Irecv");
+    Await(request);
     pause = std::chrono::microseconds(10);
     if (static_cast<size_t>(count) < kPart) break;
   }
   uint64_t sum = 0;
-  Check(MPI_Recv(&sum, 8, MPI_BYTE, source, tag, MPI_COMM_WORLD, MPI_STATUS_IGNORE), "MPI_Recv");
+  MPI_Request request;
+  Check(MPI_Irecv(&sum, 8, MPI_BYTE, source, tag, MPI_COMM_WORLD, &request), "MPI_Irecv");
+  Await(request);
   if (sum != Checksum(bytes.data(), bytes.size())) {
     std::fprintf(stderr, "MPI: a message from rank %d arrived damaged\n", source);
     Abort(1);

@@ -5,10 +5,13 @@
 #include <exception>
 
 #include "mpi/job.h"
+#include "platform/platform.h"
 
 namespace kv {
 
 int ServeSearches() {
+  // As rank 0 does: the search gives way to everything else on its machine.
+  Os().SetIdlePriority();
   try {
     std::vector<unsigned char> order;
     for (;;) {
