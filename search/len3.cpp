@@ -523,15 +523,7 @@ class Len3Walker {
     Packer p(order);
     p.Put(Order::kLen3Begin);
     p.Put(static_cast<unsigned char>(W::kBits));
-    p.Put(s_.minSaveLength);
-    p.Put(s_.prune);
-    p.Put(s_.threadCount);
-    p.Put(s_.table.recordCount);
-    // The walks may look at the record after the last one.
-    p.PutArray(s_.table.records.data(),
-               std::min(s_.table.records.size(), static_cast<size_t>(s_.table.recordCount) + 1));
-    p.Put(s_.sieved.count);
-    p.PutArray(s_.sieved.entries.data(), s_.sieved.entries.size());
+    PackSearchData(s_, p);
     for (int r = 1; r <= helpers; ++r) job::Send(r, job::kOrders, order);
     std::vector<int32_t> orderChunks(static_cast<size_t>(helpers));
     std::vector<unsigned char> answer;
@@ -567,17 +559,7 @@ template <typename W>
 void ServeLen3(const std::vector<unsigned char>& begin) {
   Unpacker u(begin, 2);
   SearchState<W> s;
-  s.minSaveLength = u.Get<int32_t>();
-  s.prune = u.Get<bool>();
-  s.threadCount = u.Get<unsigned>();
-  s.table.recordCount = u.Get<int32_t>();
-  u.GetArray(s.table.records);
-  s.sieved.count = u.Get<uint32_t>();
-  u.GetArray(s.sieved.entries);
-  if (s.table.records.size() < 2 ||
-      static_cast<size_t>(s.table.recordCount) > s.table.records.size()) {
-    throw std::runtime_error("the table of a length-3 search is short");
-  }
+  UnpackSearchData(u, s);
   Len3Walker<W> walker(s);
   walker.PrepareEngines();
   const unsigned threads = SearchThreads(s);

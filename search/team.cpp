@@ -28,6 +28,13 @@ int ServeSearches() {
             ServeLen3<Width64>(order);
           }
           break;
+        case Order::kContBegin:
+          if (order.size() > 1 && order[1] == 32) {
+            ServeContSearch<Width32>(order);
+          } else {
+            ServeContSearch<Width64>(order);
+          }
+          break;
         default:
           break;
       }

@@ -4,11 +4,13 @@
 // searches and never touch the working directory.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
 #include <vector>
 
+#include "search/state.h"
 #include "search/width.h"
 
 namespace kv {
@@ -19,6 +21,7 @@ enum class Order : unsigned char {
   kLen3Begin = 2,  // a length-3 search: its data follows
   kWork = 3,       // search pieces of the current search
   kEnd = 4,        // the current search is over
+  kContBegin = 5,  // a continuation search: its data follows
 };
 
 // The other ranks' program: serves rank 0's searches until told to quit. Returns the exit code.
@@ -26,10 +29,12 @@ int ServeSearches();
 // Rank 0 at the end of its program: the other ranks quit, and this one leaves the job.
 void EndHelpers();
 
-// A helper rank's part of one length-3 search, from the order that began it to its end
-// (len3.cpp).
+// A helper rank's part of one length-3 search, or of one continuation search, from the order that
+// began it to its end (len3.cpp, contsearch.cpp).
 template <typename W>
 void ServeLen3(const std::vector<unsigned char>& begin);
+template <typename W>
+void ServeContSearch(const std::vector<unsigned char>& begin);
 
 // Plain values and arrays of them, as raw bytes between processes of one build.
 class Packer {
@@ -86,5 +91,34 @@ class Unpacker {
   const std::vector<unsigned char>& in_;
   size_t at_;
 };
+
+// What a search reads, as the begin orders carry it after their kind and width: the settings, the
+// table (with the record after its last one, which the walks may look at) and the sieved list.
+template <typename W>
+void PackSearchData(const SearchState<W>& s, Packer& p) {
+  p.Put(s.minSaveLength);
+  p.Put(s.prune);
+  p.Put(s.threadCount);
+  p.Put(s.table.recordCount);
+  p.PutArray(s.table.records.data(),
+             std::min(s.table.records.size(), static_cast<size_t>(s.table.recordCount) + 1));
+  p.Put(s.sieved.count);
+  p.PutArray(s.sieved.entries.data(), s.sieved.entries.size());
+}
+
+template <typename W>
+void UnpackSearchData(Unpacker& u, SearchState<W>& s) {
+  s.minSaveLength = u.Get<int32_t>();
+  s.prune = u.Get<bool>();
+  s.threadCount = u.Get<unsigned>();
+  s.table.recordCount = u.Get<int32_t>();
+  u.GetArray(s.table.records);
+  s.sieved.count = u.Get<uint32_t>();
+  u.GetArray(s.sieved.entries);
+  if (s.table.records.size() < 2 || s.table.recordCount < 1 ||
+      static_cast<size_t>(s.table.recordCount) > s.table.records.size()) {
+    throw std::runtime_error("the table sent for a search is short");
+  }
+}
 
 }  // namespace kv
