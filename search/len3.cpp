@@ -34,8 +34,10 @@ constexpr uint32_t kDisplayInterval = 2000;  // milliseconds
 constexpr int32_t kChunkLines = 32;
 constexpr int32_t kFirstLine = 2;
 // Another rank is handed this many chunks per thread at a time, and holds at most
-// kOrdersInFlight such orders, so that the next is there when it finishes one.
-constexpr int32_t kChunksPerThread = 8;
+// kOrdersInFlight such orders, so that the next is there when it finishes one. Orders much
+// smaller than this leave a rank waiting for messages on a busy machine, where a search at idle
+// priority is woken late.
+constexpr int32_t kChunksPerThread = 64;
 constexpr int32_t kOrdersInFlight = 2;
 
 // What the search of one line leaves: its cursors, whether a progress check follows, and the
@@ -93,6 +95,23 @@ void UnpackChunk(Unpacker& u, LineChunk<W>& chunk) {
   u.GetArray(chunk.events);
   u.GetArray(chunk.store);
   u.GetArray(chunk.inspection);
+  // The committing thread indexes the table and the arrays with what the lines say.
+  uint32_t events = 0;
+  uint32_t stored = 0;
+  uint32_t inspected = 0;
+  int32_t line = chunk.first - 1;
+  for (const LineOutcome<W>& out : chunk.lines) {
+    if (out.line <= line || out.line > chunk.last || out.eventsEnd < events ||
+        out.eventsEnd > chunk.events.size() || out.storeEnd < stored ||
+        out.storeEnd > chunk.store.size() || out.inspectionEnd < inspected ||
+        out.inspectionEnd > chunk.inspection.size()) {
+      throw std::runtime_error("an answer's chunk does not hold together");
+    }
+    line = out.line;
+    events = out.eventsEnd;
+    stored = out.storeEnd;
+    inspected = out.inspectionEnd;
+  }
 }
 
 template <typename W>
@@ -303,7 +322,12 @@ class Len3Walker {
           throw std::runtime_error("an answer names chunks that were not handed out");
         }
         for (int32_t c = first; c < first + count; ++c) {
-          UnpackChunk(u, slots[static_cast<size_t>(c % window)]);
+          LineChunk<W>& chunk = slots[static_cast<size_t>(c % window)];
+          UnpackChunk(u, chunk);
+          if (chunk.first != kFirstLine + c * kChunkLines ||
+              chunk.last != std::min(n_ - 1, chunk.first + kChunkLines - 1)) {
+            throw std::runtime_error("an answer holds another chunk");
+          }
         }
         {
           std::lock_guard<std::mutex> lock(mutex);
@@ -531,7 +555,9 @@ class Len3Walker {
       job::Receive(r, job::kAnswers, answer);
       Unpacker u(answer);
       const auto threads = static_cast<int32_t>(std::clamp(u.Get<uint32_t>(), 1u, 1024u));
-      orderChunks[static_cast<size_t>(r - 1)] = kChunksPerThread * threads;
+      // A small table still goes out in several orders per rank.
+      orderChunks[static_cast<size_t>(r - 1)] =
+          std::clamp(ChunkCount() / (8 * (helpers + 1)), 1, kChunksPerThread * threads);
     }
     return orderChunks;
   }
