@@ -1,9 +1,16 @@
 // Entry point of kvcampaign.
 #include "campaign/campaign.h"
 #include "console/console.h"
+#include "mpi/job.h"
 #include "platform/platform.h"
+#include "search/team.h"
 
 int main(int argc, char** argv) {
+  // Under an MPI launcher only rank 0 runs the campaign; the others serve its searches.
+  if (kv::job::Join(&argc, &argv)) kv::WriteConsoleAsFile();
+  if (kv::job::Rank() != 0) return kv::ServeSearches();
   const auto arguments = kv::CommandArguments(argc, argv);
-  return kv::RunToEnd([&arguments] { kv::RunCampaignCommand(arguments); });
+  const int code = kv::RunToEnd([&arguments] { kv::RunCampaignCommand(arguments); });
+  kv::EndHelpers();
+  return code;
 }

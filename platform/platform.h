@@ -132,6 +132,10 @@ double ProcessorSeconds();
 
 // The platform of this operating system.
 Platform& NativePlatform();
+// The output of a process that an MPI launcher started goes where the launcher's goes, which the
+// process cannot see (Open MPI hands it a terminal of its own): it is written as to a file, with
+// no cursor moves and no conversion. Called before the first use of the native platform.
+void WriteConsoleAsFile();
 
 // The active platform: the native one unless a test has installed another.
 Platform& Os();

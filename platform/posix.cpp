@@ -206,10 +206,12 @@ LockResult LockPosixFile(const std::string& name, const std::string& program, bo
   return LockResult::kTaken;
 }
 
+bool consoleAsFile = false;
+
 class PosixPlatform final : public Platform {
  public:
   PosixPlatform() {
-    terminal_ = ::isatty(STDOUT_FILENO) == 1;
+    terminal_ = !consoleAsFile && ::isatty(STDOUT_FILENO) == 1;
     typedLines_ = terminal_ && ::isatty(STDIN_FILENO) == 1;
     if (terminal_) {
       std::setlocale(LC_CTYPE, "");
@@ -476,6 +478,8 @@ double ProcessorSeconds() {
   if (clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts) != 0) return 0;
   return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
+
+void WriteConsoleAsFile() { consoleAsFile = true; }
 
 Platform& NativePlatform() {
   static PosixPlatform platform;

@@ -128,6 +128,8 @@ int CountLineFeeds(std::string_view bytes) {
   return count;
 }
 
+bool consoleAsFile = false;
+
 bool IsConsole(HANDLE handle) {
   DWORD mode = 0;
   return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode);
@@ -286,7 +288,7 @@ class Win32Platform final : public Platform {
   Win32Platform() {
     out_ = GetStdHandle(STD_OUTPUT_HANDLE);
     in_ = GetStdHandle(STD_INPUT_HANDLE);
-    outConsole_ = IsConsole(out_);
+    outConsole_ = !consoleAsFile && IsConsole(out_);
     inConsole_ = IsConsole(in_);
   }
 
@@ -564,6 +566,8 @@ double ProcessorSeconds() {
   // FILETIME counts hundreds of nanoseconds.
   return (ticks(kernel) + ticks(user)) / 1e7;
 }
+
+void WriteConsoleAsFile() { consoleAsFile = true; }
 
 Platform& NativePlatform() {
   static Win32Platform platform;

@@ -36,3 +36,5 @@ build_packages=(cmake:cmake make:make g++:g++ libprimesieve-dev:/usr/include/pri
 test_packages=(googletest:/usr/src/googletest/CMakeLists.txt primesieve:primesieve)
 browser_packages=(chromium:/usr/bin/chromium
   fonts-ipafont-gothic:/usr/share/fonts/opentype/ipafont-gothic/ipag.ttf)
+# For the tests that run the searches as jobs of several MPI processes (Open MPI).
+mpi_packages=(openmpi-bin:mpirun libopenmpi-dev:mpicxx.openmpi)

@@ -6,11 +6,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
 # The suite also compares kvcampaign with the same steps done with the primesieve program, and
-# draws kvreport's page in Chromium: installed when run as root, elsewhere that test is skipped
-# without it.
+# draws kvreport's page in Chromium and runs the searches as MPI jobs: installed when run as root,
+# elsewhere those tests are skipped without them.
 need_packages "${build_packages[@]}" "${test_packages[@]}"
 if [[ $(id -u) -eq 0 ]]; then
-  need_packages "${browser_packages[@]}"
+  need_packages "${browser_packages[@]}" "${mpi_packages[@]}"
 fi
 dir=build
 flags=(-DCMAKE_BUILD_TYPE=Release)

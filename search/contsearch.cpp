@@ -1,14 +1,19 @@
 // Re-examining the stored progressions against the grown table.
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
 #include <limits>
 #include <memory>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "console/console.h"
 #include "console/numtext.h"
+#include "mpi/job.h"
 #include "platform/fileutil.h"
 #include "platform/platform.h"
 #include "search/filenames.h"
@@ -16,6 +21,7 @@
 #include "search/journal.h"
 #include "search/parallel.h"
 #include "search/phases.h"
+#include "search/team.h"
 #include "search/walk.h"
 
 namespace kv {
@@ -70,9 +76,62 @@ class Reexamination {
       }
     }
   }
-  ~Reexamination() { s_.pending = PendingList{}; }
+  ~Reexamination() {
+    s_.pending = PendingList{};
+    if (helperThreads_.empty()) return;
+    // Left early (a failed write), the answers still out are taken before the other ranks are
+    // told that the search is over.
+    try {
+      CollectShares(following_);
+      const std::vector<unsigned char> end{static_cast<unsigned char>(Order::kEnd)};
+      for (size_t r = 1; r <= helperThreads_.size(); ++r) {
+        job::Send(static_cast<int>(r), job::kOrders, end);
+      }
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "%s\n", e.what());
+      job::Abort(1);
+    }
+  }
   Reexamination(const Reexamination&) = delete;
   Reexamination& operator=(const Reexamination&) = delete;
+
+  // In a job, the other ranks get what the search reads and follow their shares of each block.
+  void BeginHelpers() {
+    const int helpers = job::Size() - 1;
+    if (helpers <= 0 || s_.referenceEngine) return;
+    std::vector<unsigned char> order;
+    Packer p(order);
+    p.Put(Order::kContBegin);
+    p.Put(static_cast<unsigned char>(W::kBits));
+    PackSearchData(s_, p);
+    for (int r = 1; r <= helpers; ++r) job::Send(r, job::kOrders, order);
+    std::vector<unsigned char> answer;
+    for (int r = 1; r <= helpers; ++r) {
+      job::Receive(r, job::kAnswers, answer);
+      Unpacker u(answer);
+      helperThreads_.push_back(std::clamp(u.Get<uint32_t>(), 1u, 1024u));
+    }
+    shares_.assign(helperThreads_.size(), {0, 0});
+  }
+
+  // Another rank's share of a block: the items of `items` (their marker in force before the
+  // first) followed into steps, sent back as they are.
+  void ServeShare(Unpacker& u, std::vector<unsigned char>& answer) {
+    Block& block = following_;
+    block.grouped = u.Get<bool>();
+    block.second = u.Get<int64_t>();
+    const auto first = u.Get<int64_t>();
+    u.GetArray(block.bytes);
+    block.count = static_cast<int64_t>(block.bytes.size()) / (block.grouped ? 4 : 16);
+    block.steps.resize(static_cast<size_t>(block.count));
+    followers_.Start(block.count, kPieceItems,
+                     [this](int64_t begin, int64_t end) { Follow(following_, begin, end); });
+    followers_.Wait();
+    answer.clear();
+    Packer p(answer);
+    p.Put(first);
+    p.PutArray(block.steps.data(), block.steps.size());
+  }
 
   // Works through the temporary store; returns false when it could not be read whole.
   bool Run(uint32_t startTick) {
@@ -320,18 +379,83 @@ class Reexamination {
     reading_.done = done;
     total_ = total;
     followers_.Wait();
+    CollectShares(following_);
     std::swap(writing_, following_);
     std::swap(following_, reading_);
     following_.steps.resize(static_cast<size_t>(following_.count));
-    followers_.Start(following_.count, kPieceItems,
+    const int64_t own = HandOutShares(following_);
+    followers_.Start(own, kPieceItems,
                      [this](int64_t begin, int64_t end) { Follow(following_, begin, end); });
     WriteBlock(writing_);
+  }
+
+  // Sends the other ranks the end of the block, each a share after its threads, and returns the
+  // end of this rank's own share, at the block's start.
+  int64_t HandOutShares(const Block& block) {
+    if (helperThreads_.empty()) return block.count;
+    uint64_t threads = followers_.Size();
+    for (const unsigned t : helperThreads_) threads += t;
+    const auto shareOf = [&](uint64_t t) {
+      return static_cast<int64_t>(static_cast<uint64_t>(block.count) * t / threads);
+    };
+    const int64_t own = shareOf(followers_.Size());
+    int64_t begin = own;
+    const int64_t itemBytes = block.grouped ? 4 : 16;
+    std::vector<unsigned char> order;
+    for (size_t r = 0; r < helperThreads_.size(); ++r) {
+      const int64_t end =
+          r + 1 == helperThreads_.size() ? block.count : begin + shareOf(helperThreads_[r]);
+      shares_[r] = {begin, end};
+      if (end > begin) {
+        order.clear();
+        Packer p(order);
+        p.Put(Order::kWork);
+        p.Put(block.grouped);
+        p.Put(MarkerBefore(block, begin));
+        p.Put(begin);
+        p.PutArray(block.bytes.data() + begin * itemBytes,
+                   static_cast<size_t>((end - begin) * itemBytes));
+        job::Send(static_cast<int>(r + 1), job::kOrders, order);
+      }
+      begin = end;
+    }
+    return own;
+  }
+
+  // Files the other ranks' steps of the block in their places.
+  void CollectShares(Block& block) {
+    std::vector<unsigned char> answer;
+    std::vector<Step> steps;
+    for (size_t r = 0; r < shares_.size(); ++r) {
+      auto& [begin, end] = shares_[r];
+      if (end <= begin) continue;
+      job::Receive(static_cast<int>(r + 1), job::kAnswers, answer);
+      Unpacker u(answer);
+      const auto first = u.Get<int64_t>();
+      u.GetArray(steps);
+      if (first != begin || static_cast<int64_t>(steps.size()) != end - begin ||
+          end > static_cast<int64_t>(block.steps.size())) {
+        throw std::runtime_error("an answer does not fit its share of the block");
+      }
+      std::copy(steps.begin(), steps.end(), block.steps.begin() + begin);
+      begin = end = 0;
+    }
+  }
+
+  // The group marker in force before item `at` of a block.
+  static int64_t MarkerBefore(const Block& block, int64_t at) {
+    for (int64_t n = at - 1; block.grouped && n >= 0; --n) {
+      const int32_t entry = LoadLE<int32_t>(block.bytes.data() + n * 4);
+      if (entry <= 0) return -static_cast<int64_t>(entry);
+    }
+    return block.second;
   }
 
   // Writes the block still being followed and passes `ok` on. After a failed read, what was
   // read before it is written, as it always was.
   bool FinishBlocks(bool ok) {
     followers_.Wait();
+    CollectShares(following_);
     std::swap(writing_, following_);
     WriteBlock(writing_);
     return ok;
@@ -396,6 +520,10 @@ class Reexamination {
   int64_t handled_ = 0;
   int64_t carried_ = 0;
   int64_t dropped_ = 0;
+  // In a job, the other ranks' thread counts, and the share of the block being followed that each
+  // holds (begin, end; empty when none).
+  std::vector<unsigned> helperThreads_;
+  std::vector<std::pair<int64_t, int64_t>> shares_;
   // Last, so that a run that ends early waits for the followers before anything they read goes.
   PieceCrew followers_;
 };
@@ -465,6 +593,7 @@ void ContSearch(SearchState<W>& s) {
   }
 
   Reexamination<W> work(s);
+  work.BeginHelpers();
   if (!work.Run(startTick)) StopRun("ファイル読み込みに失敗しました。");
   RunPoint next = JournalPoint();
   next.examining = false;
@@ -475,7 +604,34 @@ void ContSearch(SearchState<W>& s) {
   work.PrintTiming();
 }
 
-#define KV_INSTANTIATE(W) template void ContSearch<W>(SearchState<W>&);
+template <typename W>
+void ServeContSearch(const std::vector<unsigned char>& begin) {
+  Unpacker u(begin, 2);
+  SearchState<W> s;
+  UnpackSearchData(u, s);
+  Reexamination<W> work(s);
+  std::vector<unsigned char> message;
+  Packer(message).Put(static_cast<uint32_t>(SearchThreads(s)));
+  job::Send(0, job::kAnswers, message);
+  std::vector<unsigned char> order;
+  for (;;) {
+    job::Receive(0, job::kOrders, order);
+    Unpacker o(order);
+    const auto kind = o.Get<Order>();
+    if (kind == Order::kEnd) return;
+    if (kind == Order::kQuit) {
+      job::Leave();
+      std::exit(0);
+    }
+    if (kind != Order::kWork) continue;
+    work.ServeShare(o, message);
+    job::Send(0, job::kAnswers, message);
+  }
+}
+
+#define KV_INSTANTIATE(W)                       \
+  template void ContSearch<W>(SearchState<W>&); \
+  template void ServeContSearch<W>(const std::vector<unsigned char>&);
 KV_FOR_BOTH_WIDTHS(KV_INSTANTIATE)
 
 }  // namespace kv

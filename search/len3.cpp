@@ -7,19 +7,25 @@
 // in one run or across runs.
 #include <algorithm>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <new>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "console/console.h"
 #include "console/numtext.h"
+#include "mpi/job.h"
 #include "platform/platform.h"
 #include "search/instantiate.h"
 #include "search/parallel.h"
 #include "search/phases.h"
+#include "search/team.h"
 #include "search/walk.h"
 
 namespace kv {
@@ -27,6 +33,13 @@ namespace {
 
 constexpr uint32_t kDisplayInterval = 2000;  // milliseconds
 constexpr int32_t kChunkLines = 32;
+constexpr int32_t kFirstLine = 2;
+// Another rank is handed this many chunks per thread at a time, and holds at most
+// kOrdersInFlight such orders, so that the next is there when it finishes one. Orders much
+// smaller than this leave a rank waiting for messages on a busy machine, where a search at idle
+// priority is woken late.
+constexpr int32_t kChunksPerThread = 64;
+constexpr int32_t kOrdersInFlight = 2;
 
 // What the search of one line leaves: its cursors, whether a progress check follows, and the
 // fates of the progressions it handed off, in order.
@@ -64,6 +77,44 @@ struct LineChunk {
   bool ready = false;
 };
 
+// A chunk as it travels from another rank to rank 0.
+template <typename W>
+void PackChunk(const LineChunk<W>& chunk, Packer& p) {
+  p.Put(chunk.first);
+  p.Put(chunk.last);
+  p.PutArray(chunk.lines.data(), chunk.lines.size());
+  p.PutArray(chunk.events.data(), chunk.events.size());
+  p.PutArray(chunk.store.data(), chunk.store.size());
+  p.PutArray(chunk.inspection.data(), chunk.inspection.size());
+}
+
+template <typename W>
+void UnpackChunk(Unpacker& u, LineChunk<W>& chunk) {
+  chunk.first = u.Get<int32_t>();
+  chunk.last = u.Get<int32_t>();
+  u.GetArray(chunk.lines);
+  u.GetArray(chunk.events);
+  u.GetArray(chunk.store);
+  u.GetArray(chunk.inspection);
+  // The committing thread indexes the table and the arrays with what the lines say.
+  uint32_t events = 0;
+  uint32_t stored = 0;
+  uint32_t inspected = 0;
+  int32_t line = chunk.first - 1;
+  for (const LineOutcome<W>& out : chunk.lines) {
+    if (out.line <= line || out.line > chunk.last || out.eventsEnd < events ||
+        out.eventsEnd > chunk.events.size() || out.storeEnd < stored ||
+        out.storeEnd > chunk.store.size() || out.inspectionEnd < inspected ||
+        out.inspectionEnd > chunk.inspection.size()) {
+      throw std::runtime_error("an answer's chunk does not hold together");
+    }
+    line = out.line;
+    events = out.eventsEnd;
+    stored = out.storeEnd;
+    inspected = out.inspectionEnd;
+  }
+}
+
 template <typename W>
 class Len3Walker {
  public:
@@ -79,7 +130,7 @@ class Len3Walker {
     start_ = Os().TickCount();
     lastDisplay_ = start_;
     SaveHalfData(s_, 0, 1);
-    midpoint_ = static_cast<Value>((records_[1].value + records_[0].value) >> 1);
+    midpoint_ = Midpoint();
     s_.pending.entries.assign(100000, PendingEntry{0, 0, 0});
     s_.pending.pendingCount = 0;
     s_.pending.pendingCapacity = 100000;
@@ -98,8 +149,39 @@ class Len3Walker {
     PrintLine(RealToText(elapsed) + " [ms] : Len3Search");
   }
 
+  // The fast engines over the table, as SearchLinesInChunks makes them; another rank makes the
+  // same ones from the same data.
+  void PrepareEngines() {
+    midpoint_ = Midpoint();
+    if (ValueBitmap<W>::Suits(records_, n_)) {
+      // Without the memory for the bitmaps the walk of the cursors finds the same, slower.
+      try {
+        bitmap_ = std::make_unique<ValueBitmap<W>>(records_, n_, &s_.sieved,
+                                                   s_.prune ? s_.minSaveLength : 0);
+      } catch (const std::bad_alloc&) {
+        bitmap_.reset();
+      }
+    }
+  }
+
+  // Chunk c holds lines kFirstLine + c * kChunkLines onward: the boundaries depend on the table
+  // alone, whoever searches the chunk.
+  int32_t ChunkCount() const { return (n_ - 1 - kFirstLine) / kChunkLines + 1; }
+  void SearchChunk(LineChunk<W>& chunk, int32_t c) const {
+    chunk.first = kFirstLine + c * kChunkLines;
+    chunk.last = std::min(n_ - 1, chunk.first + kChunkLines - 1);
+    chunk.lines.clear();
+    chunk.events.clear();
+    chunk.store.clear();
+    chunk.inspection.clear();
+    for (int32_t i = chunk.first; i <= chunk.last; ++i) SearchLine(i, bitmap_.get(), chunk);
+  }
+
  private:
   Value v(int32_t k) const { return records_[k].value; }
+  Value Midpoint() const {
+    return static_cast<Value>((records_[1].value + records_[0].value) >> 1);
+  }
 
   // The reference engine: every line walked in turn, every progression followed at once.
   void SearchLinesOneByOne() {
@@ -144,44 +226,25 @@ class Len3Walker {
   // every progress line comes out the same.
   void SearchLinesInChunks() {
     if (n_ < 3) return;
-    const bool dense = ValueBitmap<W>::Suits(records_, n_);
-    std::unique_ptr<ValueBitmap<W>> bitmap;
-    if (dense) {
-      // Without the memory for the bitmaps the walk of the cursors finds the same, slower.
-      try {
-        bitmap = std::make_unique<ValueBitmap<W>>(records_, n_, &s_.sieved,
-                                                  s_.prune ? s_.minSaveLength : 0);
-      } catch (const std::bad_alloc&) {
-        bitmap.reset();
-      }
-    }
-    unsigned threads = s_.threadCount != 0 ? s_.threadCount : Os().HardwareThreads();
-    if (threads == 0) threads = 1;
+    PrepareEngines();
+    const unsigned threads = SearchThreads(s_);
+    const int32_t chunkCount = ChunkCount();
+    // The chunks handed to each other rank of a job at a time (none without a job).
+    const std::vector<int32_t> orderChunks = BeginHelpers();
+    const int helpers = static_cast<int>(orderChunks.size());
 
-    const int32_t firstLine = 2;
-    const int32_t lastLine = n_ - 1;
-    const int32_t chunkCount = (lastLine - firstLine) / kChunkLines + 1;
-    auto searchChunk = [&](LineChunk<W>& chunk, int32_t c) {
-      chunk.first = firstLine + c * kChunkLines;
-      chunk.last = std::min(lastLine, chunk.first + kChunkLines - 1);
-      chunk.lines.clear();
-      chunk.events.clear();
-      chunk.store.clear();
-      chunk.inspection.clear();
-      for (int32_t i = chunk.first; i <= chunk.last; ++i) SearchLine(i, bitmap.get(), chunk);
-    };
-
-    if (threads == 1) {
+    if (threads == 1 && helpers == 0) {
       LineChunk<W> chunk;
       for (int32_t c = 0; c < chunkCount; ++c) {
-        searchChunk(chunk, c);
+        SearchChunk(chunk, c);
         Commit(chunk);
       }
       return;
     }
 
     // A window of chunks in flight bounds the memory, whatever the number of progressions.
-    const int32_t window = static_cast<int32_t>(4 * threads);
+    int32_t window = static_cast<int32_t>(4 * threads);
+    for (const int32_t chunks : orderChunks) window += (kOrdersInFlight + 1) * chunks;
     std::vector<LineChunk<W>> slots(static_cast<size_t>(window));
     std::mutex mutex;
     std::condition_variable changed;
@@ -202,7 +265,7 @@ class Len3Walker {
           c = nextChunk++;
         }
         LineChunk<W>& chunk = slots[static_cast<size_t>(c % window)];
-        searchChunk(chunk, c);
+        SearchChunk(chunk, c);
         {
           std::lock_guard<std::mutex> lock(mutex);
           chunk.ready = true;
@@ -217,7 +280,82 @@ class Len3Walker {
       }
       changed.notify_all();
     });
+    // The other ranks' share goes through one thread, the only one here that talks to them: it
+    // hands out runs of chunks as the window allows and files the answers in their slots.
+    auto courier = [&]() {
+      std::vector<int> inFlight(static_cast<size_t>(helpers) + 1, 0);
+      int outstanding = 0;
+      std::vector<unsigned char> message;
+      for (;;) {
+        std::vector<std::pair<int, int32_t>> orders;  // rank, first chunk
+        {
+          std::unique_lock<std::mutex> lock(mutex);
+          for (;;) {
+            for (int r = 1; r <= helpers; ++r) {
+              int& held = inFlight[static_cast<size_t>(r)];
+              const int32_t chunks = orderChunks[static_cast<size_t>(r - 1)];
+              while (!stopping && held < kOrdersInFlight && nextChunk < chunkCount &&
+                     std::min(nextChunk + chunks, chunkCount) <= committed + window) {
+                orders.emplace_back(r, nextChunk);
+                nextChunk = std::min(nextChunk + chunks, chunkCount);
+                ++held;
+                ++outstanding;
+              }
+            }
+            if (outstanding > 0 || stopping || nextChunk >= chunkCount) break;
+            changed.wait(lock);
+          }
+        }
+        for (const auto& [r, first] : orders) {
+          const int32_t chunks = orderChunks[static_cast<size_t>(r - 1)];
+          message.clear();
+          Packer p(message);
+          p.Put(Order::kWork);
+          p.Put(first);
+          p.Put(std::min(chunks, chunkCount - first));
+          job::Send(r, job::kOrders, message);
+        }
+        if (outstanding == 0) break;
+        const int from = job::Receive(job::kAnySource, job::kAnswers, message);
+        --inFlight[static_cast<size_t>(from)];
+        --outstanding;
+        Unpacker u(message);
+        const auto first = u.Get<int32_t>();
+        const auto count = u.Get<int32_t>();
+        if (first < 0 || count < 0 || first + count > chunkCount) {
+          throw std::runtime_error("an answer names chunks that were not handed out");
+        }
+        for (int32_t c = first; c < first + count; ++c) {
+          LineChunk<W>& chunk = slots[static_cast<size_t>(c % window)];
+          UnpackChunk(u, chunk);
+          if (chunk.first != kFirstLine + c * kChunkLines ||
+              chunk.last != std::min(n_ - 1, chunk.first + kChunkLines - 1)) {
+            throw std::runtime_error("an answer holds another chunk");
+          }
+        }
+        {
+          std::lock_guard<std::mutex> lock(mutex);
+          for (int32_t c = first; c < first + count; ++c) {
+            slots[static_cast<size_t>(c % window)].ready = true;
+          }
+        }
+        changed.notify_all();
+      }
+      const std::vector<unsigned char> end{static_cast<unsigned char>(Order::kEnd)};
+      for (int r = 1; r <= helpers; ++r) job::Send(r, job::kOrders, end);
+    };
     for (unsigned t = 0; t < threads; ++t) pool.Start(worker);
+    if (helpers > 0) {
+      pool.Start([&courier] {
+        try {
+          courier();
+        } catch (const std::exception& e) {
+          // The other ranks may be waiting to send: no orderly end is left.
+          std::fprintf(stderr, "%s\n", e.what());
+          job::Abort(1);
+        }
+      });
+    }
     for (int32_t c = 0; c < chunkCount; ++c) {
       LineChunk<W>& chunk = slots[static_cast<size_t>(c % window)];
       {
@@ -405,10 +543,35 @@ class Len3Walker {
     firstUnsaved_ = last + 1;
   }
 
+  // Sends the other ranks of a job what the search reads and learns how many threads each
+  // searches with; returns the chunks handed to each at a time.
+  std::vector<int32_t> BeginHelpers() const {
+    const int helpers = job::Size() - 1;
+    if (helpers <= 0) return {};
+    std::vector<unsigned char> order;
+    Packer p(order);
+    p.Put(Order::kLen3Begin);
+    p.Put(static_cast<unsigned char>(W::kBits));
+    PackSearchData(s_, p);
+    for (int r = 1; r <= helpers; ++r) job::Send(r, job::kOrders, order);
+    std::vector<int32_t> orderChunks(static_cast<size_t>(helpers));
+    std::vector<unsigned char> answer;
+    for (int r = 1; r <= helpers; ++r) {
+      job::Receive(r, job::kAnswers, answer);
+      Unpacker u(answer);
+      const auto threads = static_cast<int32_t>(std::clamp(u.Get<uint32_t>(), 1u, 1024u));
+      // A small table still goes out in several orders per rank.
+      orderChunks[static_cast<size_t>(r - 1)] =
+          std::clamp(ChunkCount() / (8 * (helpers + 1)), 1, kChunksPerThread * threads);
+    }
+    return orderChunks;
+  }
+
   SearchState<W>& s_;
   const int32_t n_;
   TableRecord<W>* records_;
   Value midpoint_ = 0;
+  std::unique_ptr<ValueBitmap<W>> bitmap_;
   uint32_t start_ = 0;
   uint32_t lastDisplay_ = 0;
   int32_t firstUnsaved_ = 1;
@@ -421,7 +584,55 @@ void Len3Search(SearchState<W>& s) {
   Len3Walker<W>(s).Run();
 }
 
-#define KV_INSTANTIATE(W) template void Len3Search<W>(SearchState<W>&);
+template <typename W>
+void ServeLen3(const std::vector<unsigned char>& begin) {
+  Unpacker u(begin, 2);
+  SearchState<W> s;
+  UnpackSearchData(u, s);
+  Len3Walker<W> walker(s);
+  walker.PrepareEngines();
+  const unsigned threads = SearchThreads(s);
+  std::vector<unsigned char> message;
+  Packer(message).Put(static_cast<uint32_t>(threads));
+  job::Send(0, job::kAnswers, message);
+
+  PieceCrew crew(threads);
+  std::vector<LineChunk<W>> chunks;
+  std::vector<unsigned char> order;
+  for (;;) {
+    job::Receive(0, job::kOrders, order);
+    Unpacker o(order);
+    const auto kind = o.Get<Order>();
+    if (kind == Order::kEnd) return;
+    if (kind == Order::kQuit) {
+      job::Leave();
+      std::exit(0);
+    }
+    if (kind != Order::kWork) continue;
+    const auto first = o.Get<int32_t>();
+    const auto count = o.Get<int32_t>();
+    if (first < 0 || count < 0 || count > walker.ChunkCount() - first) {
+      throw std::runtime_error("an order names chunks beyond the table");
+    }
+    if (chunks.size() < static_cast<size_t>(count)) chunks.resize(static_cast<size_t>(count));
+    crew.Start(count, 1, [&](int64_t b, int64_t e) {
+      for (int64_t k = b; k < e; ++k) {
+        walker.SearchChunk(chunks[static_cast<size_t>(k)], first + static_cast<int32_t>(k));
+      }
+    });
+    crew.Wait();
+    message.clear();
+    Packer p(message);
+    p.Put(first);
+    p.Put(count);
+    for (int32_t k = 0; k < count; ++k) PackChunk(chunks[static_cast<size_t>(k)], p);
+    job::Send(0, job::kAnswers, message);
+  }
+}
+
+#define KV_INSTANTIATE(W)                       \
+  template void Len3Search<W>(SearchState<W>&); \
+  template void ServeLen3<W>(const std::vector<unsigned char>&);
 KV_FOR_BOTH_WIDTHS(KV_INSTANTIATE)
 
 }  // namespace kv

@@ -114,6 +114,8 @@ class PieceCrew {
   PieceCrew(const PieceCrew&) = delete;
   PieceCrew& operator=(const PieceCrew&) = delete;
 
+  unsigned Size() const { return static_cast<unsigned>(threads_.size()); }
+
   // The previous round must have been waited for.
   void Start(int64_t count, int64_t piece, Work work) {
     {
