@@ -613,20 +613,7 @@ void ServeContSearch(const std::vector<unsigned char>& begin) {
   std::vector<unsigned char> message;
   Packer(message).Put(static_cast<uint32_t>(SearchThreads(s)));
   job::Send(0, job::kAnswers, message);
-  std::vector<unsigned char> order;
-  for (;;) {
-    job::Receive(0, job::kOrders, order);
-    Unpacker o(order);
-    const auto kind = o.Get<Order>();
-    if (kind == Order::kEnd) return;
-    if (kind == Order::kQuit) {
-      job::Leave();
-      std::exit(0);
-    }
-    if (kind != Order::kWork) continue;
-    work.ServeShare(o, message);
-    job::Send(0, job::kAnswers, message);
-  }
+  ServeOrders(message, [&work, &message](Unpacker& o) { work.ServeShare(o, message); });
 }
 
 #define KV_INSTANTIATE(W)                       \

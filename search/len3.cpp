@@ -598,17 +598,7 @@ void ServeLen3(const std::vector<unsigned char>& begin) {
 
   PieceCrew crew(threads);
   std::vector<LineChunk<W>> chunks;
-  std::vector<unsigned char> order;
-  for (;;) {
-    job::Receive(0, job::kOrders, order);
-    Unpacker o(order);
-    const auto kind = o.Get<Order>();
-    if (kind == Order::kEnd) return;
-    if (kind == Order::kQuit) {
-      job::Leave();
-      std::exit(0);
-    }
-    if (kind != Order::kWork) continue;
+  ServeOrders(message, [&](Unpacker& o) {
     const auto first = o.Get<int32_t>();
     const auto count = o.Get<int32_t>();
     if (first < 0 || count < 0 || count > walker.ChunkCount() - first) {
@@ -626,8 +616,7 @@ void ServeLen3(const std::vector<unsigned char>& begin) {
     p.Put(first);
     p.Put(count);
     for (int32_t k = 0; k < count; ++k) PackChunk(chunks[static_cast<size_t>(k)], p);
-    job::Send(0, job::kAnswers, message);
-  }
+  });
 }
 
 #define KV_INSTANTIATE(W)                       \

@@ -2,6 +2,7 @@
 #include "search/team.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 
 #include "mpi/job.h"
@@ -43,6 +44,23 @@ int ServeSearches() {
     // Rank 0 waits for this rank's answers: the whole job ends.
     std::fprintf(stderr, "rank %d: %s\n", job::Rank(), e.what());
     job::Abort(1);
+  }
+}
+
+void ServeOrders(std::vector<unsigned char>& answer, const std::function<void(Unpacker&)>& work) {
+  std::vector<unsigned char> order;
+  for (;;) {
+    job::Receive(0, job::kOrders, order);
+    Unpacker o(order);
+    const auto kind = o.Get<Order>();
+    if (kind == Order::kEnd) return;
+    if (kind == Order::kQuit) {
+      job::Leave();
+      std::exit(0);
+    }
+    if (kind != Order::kWork) continue;
+    work(o);
+    job::Send(0, job::kAnswers, answer);
   }
 }
 

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <stdexcept>
 #include <vector>
 
@@ -28,6 +29,13 @@ enum class Order : unsigned char {
 int ServeSearches();
 // Rank 0 at the end of its program: the other ranks quit, and this one leaves the job.
 void EndHelpers();
+
+class Unpacker;
+// A helper rank's loop over the orders of one search after the order that began it: each order of
+// work goes to `work`, with the order's fields after its kind, and the answer that `work` leaves
+// in `answer` goes back to rank 0. Returns at the search's end; a quit leaves the job and ends the
+// process.
+void ServeOrders(std::vector<unsigned char>& answer, const std::function<void(Unpacker&)>& work);
 
 // A helper rank's part of one length-3 search, or of one continuation search, from the order that
 // began it to its end (len3.cpp, contsearch.cpp).

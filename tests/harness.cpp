@@ -135,6 +135,27 @@ RunResult RunInProcess(const std::function<void()>& program, const std::vector<s
   return RunInProcess(program, fake, files);
 }
 
+std::string WithoutProgress(std::string_view transcript) {
+  // A progress line may follow a prompt that the input answered without a line end.
+  std::string out;
+  while (!transcript.empty()) {
+    const size_t end = transcript.find("\r\n");
+    const size_t next = end == std::string_view::npos ? transcript.size() : end + 2;
+    std::string_view line = transcript.substr(0, next);
+    transcript.remove_prefix(next);
+    for (const std::string_view lead : {"Line  ", "Continuance Data  "}) {
+      const size_t at = line.find(lead);
+      if (at != std::string_view::npos &&
+          line.find("  : finished. ( ", at) != std::string_view::npos) {
+        line = line.substr(0, at);
+        break;
+      }
+    }
+    out.append(line);
+  }
+  return out;
+}
+
 std::string MaskTimings(std::string_view transcript) {
   static constexpr std::string_view kMark = " [ms] : ";
   std::string out;

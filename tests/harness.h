@@ -98,6 +98,9 @@ RunResult RunInDirectory(const std::function<void()>& program, FakePlatform& fak
                          const std::filesystem::path& directory);
 
 // Replaces the milliseconds of every timing line ("1234 [ms] : Phase") by "#".
+// The transcript without its progress lines, which a run of a real process prints at most every
+// two seconds of its own clock: how many there are depends on the machine's speed.
+std::string WithoutProgress(std::string_view transcript);
 std::string MaskTimings(std::string_view transcript);
 
 // Joins lines, each followed by CR LF.
