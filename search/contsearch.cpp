@@ -97,20 +97,8 @@ class Reexamination {
 
   // In a job, the other ranks get what the search reads and follow their shares of each block.
   void BeginHelpers() {
-    const int helpers = job::Size() - 1;
-    if (helpers <= 0 || s_.referenceEngine) return;
-    std::vector<unsigned char> order;
-    Packer p(order);
-    p.Put(Order::kContBegin);
-    p.Put(static_cast<unsigned char>(W::kBits));
-    PackSearchData(s_, p);
-    for (int r = 1; r <= helpers; ++r) job::Send(r, job::kOrders, order);
-    std::vector<unsigned char> answer;
-    for (int r = 1; r <= helpers; ++r) {
-      job::Receive(r, job::kAnswers, answer);
-      Unpacker u(answer);
-      helperThreads_.push_back(std::clamp(u.Get<uint32_t>(), 1u, 1024u));
-    }
+    if (s_.referenceEngine) return;
+    helperThreads_ = BeginSearchOnHelpers(Order::kContBegin, s_);
     shares_.assign(helperThreads_.size(), {0, 0});
   }
 

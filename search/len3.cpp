@@ -546,23 +546,13 @@ class Len3Walker {
   // Sends the other ranks of a job what the search reads and learns how many threads each
   // searches with; returns the chunks handed to each at a time.
   std::vector<int32_t> BeginHelpers() const {
-    const int helpers = job::Size() - 1;
-    if (helpers <= 0) return {};
-    std::vector<unsigned char> order;
-    Packer p(order);
-    p.Put(Order::kLen3Begin);
-    p.Put(static_cast<unsigned char>(W::kBits));
-    PackSearchData(s_, p);
-    for (int r = 1; r <= helpers; ++r) job::Send(r, job::kOrders, order);
-    std::vector<int32_t> orderChunks(static_cast<size_t>(helpers));
-    std::vector<unsigned char> answer;
-    for (int r = 1; r <= helpers; ++r) {
-      job::Receive(r, job::kAnswers, answer);
-      Unpacker u(answer);
-      const auto threads = static_cast<int32_t>(std::clamp(u.Get<uint32_t>(), 1u, 1024u));
+    const std::vector<uint32_t> threads = BeginSearchOnHelpers(Order::kLen3Begin, s_);
+    const auto helpers = static_cast<int32_t>(threads.size());
+    std::vector<int32_t> orderChunks;
+    for (const uint32_t t : threads) {
       // A small table still goes out in several orders per rank.
-      orderChunks[static_cast<size_t>(r - 1)] =
-          std::clamp(ChunkCount() / (8 * (helpers + 1)), 1, kChunksPerThread * threads);
+      orderChunks.push_back(std::clamp(ChunkCount() / (8 * (helpers + 1)), 1,
+                                       kChunksPerThread * static_cast<int32_t>(t)));
     }
     return orderChunks;
   }

@@ -1,6 +1,7 @@
 // The program of the ranks other than 0, and the end of the job.
 #include "search/team.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -62,6 +63,21 @@ void ServeOrders(std::vector<unsigned char>& answer, const std::function<void(Un
     work(o);
     job::Send(0, job::kAnswers, answer);
   }
+}
+
+int JobHelpers() { return job::Size() - 1; }
+
+std::vector<uint32_t> SendSearchBegin(const std::vector<unsigned char>& order) {
+  const int helpers = JobHelpers();
+  for (int r = 1; r <= helpers; ++r) job::Send(r, job::kOrders, order);
+  std::vector<uint32_t> threads;
+  std::vector<unsigned char> answer;
+  for (int r = 1; r <= helpers; ++r) {
+    job::Receive(r, job::kAnswers, answer);
+    Unpacker u(answer);
+    threads.push_back(std::clamp(u.Get<uint32_t>(), 1u, 1024u));
+  }
+  return threads;
 }
 
 void EndHelpers() {

@@ -25,6 +25,8 @@ enum class Order : unsigned char {
   kContBegin = 5,  // a continuation search: its data follows
 };
 
+// The number of other ranks in this process's job (0 without one).
+int JobHelpers();
 // The other ranks' program: serves rank 0's searches until told to quit. Returns the exit code.
 int ServeSearches();
 // Rank 0 at the end of its program: the other ranks quit, and this one leaves the job.
@@ -127,6 +129,21 @@ void UnpackSearchData(Unpacker& u, SearchState<W>& s) {
       static_cast<size_t>(s.table.recordCount) > s.table.records.size()) {
     throw std::runtime_error("the table sent for a search is short");
   }
+}
+
+// Rank 0 at the start of a search of `kind` (kLen3Begin or kContBegin): sends each other rank of
+// the job what the search reads and returns the number of threads each searches with (none
+// without a job).
+std::vector<uint32_t> SendSearchBegin(const std::vector<unsigned char>& order);
+template <typename W>
+std::vector<uint32_t> BeginSearchOnHelpers(Order kind, const SearchState<W>& s) {
+  if (JobHelpers() == 0) return {};
+  std::vector<unsigned char> order;
+  Packer p(order);
+  p.Put(kind);
+  p.Put(static_cast<unsigned char>(W::kBits));
+  PackSearchData(s, p);
+  return SendSearchBegin(order);
 }
 
 }  // namespace kv
