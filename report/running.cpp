@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "console/worklock.h"
+#include "format/filenames.h"
 #include "platform/fileutil.h"
 #include "platform/forwarding.h"
 #include "report/model.h"
-#include "search/filenames.h"
 
 namespace kv {
 

@@ -10,11 +10,11 @@
 #include <new>
 
 #include "console/numtext.h"
+#include "format/records.h"
 #include "report/primality.h"
 #include "report/sievecheck.h"
 #include "search/parallel.h"
 #include "search/phases.h"
-#include "search/records.h"
 #include "search/walk.h"
 
 namespace kv {

@@ -13,11 +13,11 @@
 
 #include "console/console.h"
 #include "console/numtext.h"
+#include "format/filenames.h"
+#include "format/instantiate.h"
 #include "mpi/job.h"
 #include "platform/fileutil.h"
 #include "platform/platform.h"
-#include "search/filenames.h"
-#include "search/instantiate.h"
 #include "search/journal.h"
 #include "search/parallel.h"
 #include "search/phases.h"

@@ -2,7 +2,7 @@
 // end of a progression (finished, or pending beyond the largest number), and where that end goes.
 #include <algorithm>
 
-#include "search/instantiate.h"
+#include "format/instantiate.h"
 #include "search/phases.h"
 #include "search/walk.h"
 

@@ -6,11 +6,11 @@
 #include <vector>
 
 #include "console/console.h"
+#include "format/filenames.h"
+#include "format/records.h"
+#include "format/width.h"
 #include "platform/fileutil.h"
 #include "platform/platform.h"
-#include "search/filenames.h"
-#include "search/records.h"
-#include "search/width.h"
 
 namespace kv {
 namespace {

@@ -20,9 +20,9 @@
 
 #include "console/console.h"
 #include "console/numtext.h"
+#include "format/instantiate.h"
 #include "mpi/job.h"
 #include "platform/platform.h"
-#include "search/instantiate.h"
 #include "search/parallel.h"
 #include "search/phases.h"
 #include "search/team.h"

@@ -83,7 +83,7 @@ void GrowPendingList(PendingList& list);
 // Appends an entry, growing the list first when it is full.
 void AddPendingEntry(PendingList& list, const PendingEntry& entry);
 
-// The result files (resultfiles.cpp); the texts of their lines are in search/linetext.h.
+// The result files (resultfiles.cpp); the texts of their lines are in format/linetext.h.
 template <typename W>
 void WriteResultLine(SearchState<W>& s, int32_t termCount, int32_t firstIndex,
                      typename W::Value difference);

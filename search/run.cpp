@@ -5,8 +5,8 @@
 #include "console/console.h"
 #include "console/numtext.h"
 #include "console/worklock.h"
+#include "format/filenames.h"
 #include "platform/platform.h"
-#include "search/filenames.h"
 #include "search/journal.h"
 #include "search/phases.h"
 

@@ -5,12 +5,12 @@
 
 #include "console/console.h"
 #include "console/numtext.h"
+#include "format/instantiate.h"
+#include "format/records.h"
 #include "platform/fileutil.h"
 #include "platform/platform.h"
-#include "search/instantiate.h"
 #include "search/journal.h"
 #include "search/phases.h"
-#include "search/records.h"
 
 namespace kv {
 namespace {

@@ -11,8 +11,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "format/width.h"
 #include "search/state.h"
-#include "search/width.h"
 
 namespace kv {
 

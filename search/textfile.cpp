@@ -1,8 +1,8 @@
 // Appending text to the system's text files (result files, inspection text, skipped numbers).
 #include "console/console.h"
+#include "format/filenames.h"
 #include "platform/fileutil.h"
 #include "platform/platform.h"
-#include "search/filenames.h"
 #include "search/journal.h"
 #include "search/phases.h"
 
