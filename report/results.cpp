@@ -11,7 +11,7 @@
 #include "format/filenames.h"
 #include "format/linetext.h"
 #include "report/primality.h"
-#include "search/parallel.h"
+#include "search/engine/parallel.h"
 
 namespace kv {
 namespace {

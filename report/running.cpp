@@ -230,7 +230,7 @@ Point FoundPoint(const std::string& directory, const Journal& journal) {
   return found;
 }
 
-// The recorded point that the files show (search/journal.cpp decides so too): the point after
+// The recorded point that the files show (search/files/journal.cpp decides so too): the point after
 // the step, the present one, or the present one with a checkpoint append cut short.
 const Point* Match(const Journal& journal, const Point& found) {
   const Point& present = journal.points.front();

@@ -10,7 +10,7 @@
 #include "console/numtext.h"
 #include "format/width.h"
 #include "platform/fileutil.h"
-#include "search/parallel.h"
+#include "search/engine/parallel.h"
 
 namespace kv {
 namespace {

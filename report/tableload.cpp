@@ -13,9 +13,9 @@
 #include "format/records.h"
 #include "report/primality.h"
 #include "report/sievecheck.h"
-#include "search/parallel.h"
-#include "search/phases.h"
-#include "search/walk.h"
+#include "search/engine/parallel.h"
+#include "search/engine/walk.h"
+#include "search/files/files.h"
 
 namespace kv {
 namespace {

@@ -18,11 +18,12 @@
 #include "mpi/job.h"
 #include "platform/fileutil.h"
 #include "platform/platform.h"
-#include "search/journal.h"
-#include "search/parallel.h"
+#include "search/engine/follow.h"
+#include "search/engine/parallel.h"
+#include "search/engine/team.h"
+#include "search/engine/walk.h"
+#include "search/files/journal.h"
 #include "search/phases.h"
-#include "search/team.h"
-#include "search/walk.h"
 
 namespace kv {
 namespace {

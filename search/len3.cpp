@@ -23,10 +23,11 @@
 #include "format/instantiate.h"
 #include "mpi/job.h"
 #include "platform/platform.h"
-#include "search/parallel.h"
+#include "search/engine/follow.h"
+#include "search/engine/parallel.h"
+#include "search/engine/team.h"
+#include "search/engine/walk.h"
 #include "search/phases.h"
-#include "search/team.h"
-#include "search/walk.h"
 
 namespace kv {
 namespace {

@@ -7,7 +7,7 @@
 #include "console/worklock.h"
 #include "format/filenames.h"
 #include "platform/platform.h"
-#include "search/journal.h"
+#include "search/files/journal.h"
 #include "search/phases.h"
 
 namespace kv {

@@ -1,6 +1,6 @@
 // The dense engine of a line's walk against the plain walk: the same progressions in the same
 // order and the same cursors, from every valid cursor state, on random and structured tables.
-#include "search/walk.h"
+#include "search/engine/walk.h"
 
 #include <gtest/gtest.h>
 

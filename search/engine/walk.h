@@ -23,9 +23,9 @@
 #include <numeric>
 #include <vector>
 
-#include "search/phases.h"
-#include "search/state.h"
-#include "search/wordscan.h"
+#include "search/engine/wordscan.h"
+#include "search/files/files.h"
+#include "search/files/state.h"
 
 namespace kv {
 

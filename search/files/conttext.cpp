@@ -9,7 +9,7 @@
 #include "format/instantiate.h"
 #include "platform/fileutil.h"
 #include "platform/platform.h"
-#include "search/phases.h"
+#include "search/files/files.h"
 
 namespace kv {
 namespace {

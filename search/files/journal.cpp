@@ -1,5 +1,5 @@
 // The journal of the appended files: recording resume points and mending the files after a stop.
-#include "search/journal.h"
+#include "search/files/journal.h"
 
 #include <algorithm>
 #include <string_view>

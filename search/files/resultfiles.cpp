@@ -7,7 +7,7 @@
 #include "format/instantiate.h"
 #include "format/linetext.h"
 #include "platform/platform.h"
-#include "search/phases.h"
+#include "search/files/files.h"
 
 namespace kv {
 namespace {

@@ -3,8 +3,8 @@
 #include "format/filenames.h"
 #include "platform/fileutil.h"
 #include "platform/platform.h"
-#include "search/journal.h"
-#include "search/phases.h"
+#include "search/files/files.h"
+#include "search/files/journal.h"
 
 namespace kv {
 namespace {
