@@ -14,7 +14,7 @@
 #include "report/primality.h"
 #include "report/sievecheck.h"
 #include "search/engine/parallel.h"
-#include "search/engine/walk.h"
+#include "search/engine/sievedbitmap.h"
 #include "search/files/files.h"
 
 namespace kv {

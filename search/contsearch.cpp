@@ -20,8 +20,9 @@
 #include "platform/platform.h"
 #include "search/engine/follow.h"
 #include "search/engine/parallel.h"
+#include "search/engine/sievedbitmap.h"
 #include "search/engine/team.h"
-#include "search/engine/walk.h"
+#include "search/engine/valuebitmap.h"
 #include "search/files/journal.h"
 #include "search/phases.h"
 

@@ -23,10 +23,12 @@
 #include "format/instantiate.h"
 #include "mpi/job.h"
 #include "platform/platform.h"
+#include "search/engine/densewalker.h"
 #include "search/engine/follow.h"
 #include "search/engine/parallel.h"
+#include "search/engine/referencewalk.h"
 #include "search/engine/team.h"
-#include "search/engine/walk.h"
+#include "search/engine/valuebitmap.h"
 #include "search/phases.h"
 
 namespace kv {

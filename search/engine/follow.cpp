@@ -5,7 +5,6 @@
 #include <algorithm>
 
 #include "format/instantiate.h"
-#include "search/engine/walk.h"
 #include "search/files/files.h"
 
 namespace kv {
