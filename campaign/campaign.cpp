@@ -18,12 +18,12 @@
 #include "console/console.h"
 #include "console/numtext.h"
 #include "console/worklock.h"
+#include "format/records.h"
 #include "import/import.h"
 #include "platform/fileutil.h"
 #include "platform/forwarding.h"
 #include "platform/platform.h"
 #include "search/phases.h"
-#include "search/records.h"
 
 namespace kv {
 

@@ -3,7 +3,8 @@
 #include "console/console.h"
 #include "mpi/job.h"
 #include "platform/platform.h"
-#include "search/team.h"
+#include "search/engine/team.h"
+#include "search/phases.h"
 
 int main(int argc, char** argv) {
   // Under an MPI launcher only rank 0 runs the campaign; the others serve its searches.

@@ -9,9 +9,9 @@
 
 #include "console/console.h"
 #include "console/worklock.h"
+#include "format/records.h"
 #include "platform/fileutil.h"
 #include "platform/platform.h"
-#include "search/records.h"
 
 namespace kv {
 namespace {

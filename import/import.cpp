@@ -12,10 +12,10 @@
 #include "console/console.h"
 #include "console/numtext.h"
 #include "console/worklock.h"
+#include "format/listform.h"
+#include "format/width.h"
 #include "platform/fileutil.h"
 #include "platform/platform.h"
-#include "search/listform.h"
-#include "search/width.h"
 
 namespace kv {
 namespace {

@@ -9,6 +9,7 @@
 
 #include "console/console.h"
 #include "console/numtext.h"
+#include "format/filenames.h"
 #include "platform/fileutil.h"
 #include "platform/platform.h"
 #include "report/campaignlog.h"
@@ -19,7 +20,6 @@
 #include "report/running.h"
 #include "report/store.h"
 #include "report/tableload.h"
-#include "search/filenames.h"
 
 namespace kv {
 namespace {

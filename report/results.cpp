@@ -8,10 +8,10 @@
 #include <tuple>
 
 #include "console/numtext.h"
+#include "format/filenames.h"
+#include "format/linetext.h"
 #include "report/primality.h"
-#include "search/filenames.h"
-#include "search/linetext.h"
-#include "search/parallel.h"
+#include "search/engine/parallel.h"
 
 namespace kv {
 namespace {
@@ -43,7 +43,7 @@ bool ParseNumber(std::string_view text, uint64_t& value) {
   return true;
 }
 
-// "Len k, a + d *n" exactly as the search writes it (search/linetext.h); k at least 3, d at least
+// "Len k, a + d *n" exactly as the search writes it (format/linetext.h); k at least 3, d at least
 // 1, and the term after the last still a 64-bit number.
 bool ParseResultLine(std::string_view text, Line& line) {
   // The lead and the tail must not overlap ("Len *n" has both).

@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "console/worklock.h"
+#include "format/filenames.h"
 #include "platform/fileutil.h"
 #include "platform/forwarding.h"
 #include "report/model.h"
-#include "search/filenames.h"
 
 namespace kv {
 
@@ -230,7 +230,7 @@ Point FoundPoint(const std::string& directory, const Journal& journal) {
   return found;
 }
 
-// The recorded point that the files show (search/journal.cpp decides so too): the point after
+// The recorded point that the files show (search/files/journal.cpp decides so too): the point after
 // the step, the present one, or the present one with a checkpoint append cut short.
 const Point* Match(const Journal& journal, const Point& found) {
   const Point& present = journal.points.front();

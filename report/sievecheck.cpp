@@ -13,7 +13,7 @@
 #include "console/numtext.h"
 #include "platform/fileutil.h"
 #include "report/primality.h"
-#include "search/parallel.h"
+#include "search/engine/parallel.h"
 
 namespace kv {
 namespace {

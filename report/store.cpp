@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "console/numtext.h"
+#include "format/width.h"
 #include "platform/fileutil.h"
-#include "search/parallel.h"
-#include "search/width.h"
+#include "search/engine/parallel.h"
 
 namespace kv {
 namespace {

@@ -10,12 +10,12 @@
 #include <new>
 
 #include "console/numtext.h"
+#include "format/records.h"
 #include "report/primality.h"
 #include "report/sievecheck.h"
-#include "search/parallel.h"
-#include "search/phases.h"
-#include "search/records.h"
-#include "search/walk.h"
+#include "search/engine/parallel.h"
+#include "search/engine/sievedbitmap.h"
+#include "search/files/files.h"
 
 namespace kv {
 namespace {

@@ -4,9 +4,9 @@
 
 #include "console/console.h"
 #include "console/numtext.h"
+#include "format/filenames.h"
+#include "format/instantiate.h"
 #include "platform/platform.h"
-#include "search/filenames.h"
-#include "search/instantiate.h"
 #include "search/phases.h"
 
 namespace kv {

@@ -4,7 +4,7 @@
 
 #include "console/console.h"
 #include "console/options.h"
-#include "search/instantiate.h"
+#include "format/instantiate.h"
 #include "search/phases.h"
 
 namespace kv {

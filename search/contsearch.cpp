@@ -13,16 +13,18 @@
 
 #include "console/console.h"
 #include "console/numtext.h"
+#include "format/filenames.h"
+#include "format/instantiate.h"
 #include "mpi/job.h"
 #include "platform/fileutil.h"
 #include "platform/platform.h"
-#include "search/filenames.h"
-#include "search/instantiate.h"
-#include "search/journal.h"
-#include "search/parallel.h"
+#include "search/engine/follow.h"
+#include "search/engine/parallel.h"
+#include "search/engine/sievedbitmap.h"
+#include "search/engine/team.h"
+#include "search/engine/valuebitmap.h"
+#include "search/files/journal.h"
 #include "search/phases.h"
-#include "search/team.h"
-#include "search/walk.h"
 
 namespace kv {
 namespace {

@@ -20,13 +20,16 @@
 
 #include "console/console.h"
 #include "console/numtext.h"
+#include "format/instantiate.h"
 #include "mpi/job.h"
 #include "platform/platform.h"
-#include "search/instantiate.h"
-#include "search/parallel.h"
+#include "search/engine/densewalker.h"
+#include "search/engine/follow.h"
+#include "search/engine/parallel.h"
+#include "search/engine/referencewalk.h"
+#include "search/engine/team.h"
+#include "search/engine/valuebitmap.h"
 #include "search/phases.h"
-#include "search/team.h"
-#include "search/walk.h"
 
 namespace kv {
 namespace {

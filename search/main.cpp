@@ -2,8 +2,8 @@
 #include "console/console.h"
 #include "mpi/job.h"
 #include "platform/platform.h"
+#include "search/engine/team.h"
 #include "search/phases.h"
-#include "search/team.h"
 
 #if KV_WIDTH == 32
 using BuildWidth = kv::Width32;

@@ -5,9 +5,9 @@
 #include "console/console.h"
 #include "console/numtext.h"
 #include "console/worklock.h"
+#include "format/filenames.h"
 #include "platform/platform.h"
-#include "search/filenames.h"
-#include "search/journal.h"
+#include "search/files/journal.h"
 #include "search/phases.h"
 
 namespace kv {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/fileutil.h"
-#include "search/state.h"
+#include "search/files/state.h"
 #include "tests/harness.h"
 
 namespace kvtest {

@@ -2,6 +2,7 @@
 // terms beyond the data, and the collected result lines.
 #include <gtest/gtest.h>
 
+#include "search/engine/follow.h"
 #include "tests/search_testing.h"
 #include "tests/table_files.h"
 

@@ -4,8 +4,8 @@
 #include <string>
 
 #include "convert/convert.h"
+#include "format/filenames.h"
 #include "import/import.h"
-#include "search/filenames.h"
 #include "tests/memfs.h"
 #include "tests/table_files.h"
 

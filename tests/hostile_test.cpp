@@ -12,7 +12,7 @@
 #include <iostream>
 #include <sstream>
 
-#include "search/filenames.h"
+#include "format/filenames.h"
 #include "tests/process.h"
 #include "tests/search_testing.h"
 #include "tests/table_files.h"

@@ -1,5 +1,5 @@
 // The crew of threads that stays for many rounds of pieces.
-#include "search/parallel.h"
+#include "search/engine/parallel.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "search/walk.h"
+#include "search/engine/sievedbitmap.h"
 #include "tests/memfs.h"
 #include "tests/table_files.h"
 

@@ -1,13 +1,15 @@
 // The dense engine of a line's walk against the plain walk: the same progressions in the same
 // order and the same cursors, from every valid cursor state, on random and structured tables.
-#include "search/walk.h"
-
 #include <gtest/gtest.h>
 
 #include <random>
 #include <set>
 #include <tuple>
 #include <vector>
+
+#include "search/engine/densewalker.h"
+#include "search/engine/referencewalk.h"
+#include "search/engine/valuebitmap.h"
 
 namespace kv {
 namespace {

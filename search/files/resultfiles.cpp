@@ -4,10 +4,10 @@
 #include <string>
 
 #include "console/numtext.h"
+#include "format/instantiate.h"
+#include "format/linetext.h"
 #include "platform/platform.h"
-#include "search/instantiate.h"
-#include "search/linetext.h"
-#include "search/phases.h"
+#include "search/files/files.h"
 
 namespace kv {
 namespace {

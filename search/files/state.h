@@ -1,5 +1,5 @@
 // The program-wide state of the search program and the records it keeps in memory and in its
-// files (their file layout is that of search/records.h).
+// files (their file layout is that of format/records.h).
 #pragma once
 
 #include <cstdint>
@@ -7,20 +7,10 @@
 #include <vector>
 
 #include "console/runobserver.h"
-#include "search/width.h"
+#include "format/records.h"
+#include "format/width.h"
 
 namespace kv {
-
-// One entry of the number table. Record 0 is the header: `value` holds the largest number and
-// `lowerCursor` the count of data records.
-template <typename W>
-struct TableRecord {
-  typename W::Value value;
-  int32_t lowerCursor;
-  int32_t upperCursor;
-};
-static_assert(sizeof(TableRecord<Width64>) == 16);
-static_assert(sizeof(TableRecord<Width32>) == 12);
 
 // The growable table: `records` holds recordCount used records and freeSlots free ones.
 template <typename W>

@@ -5,11 +5,11 @@
 
 #include "console/console.h"
 #include "console/numtext.h"
+#include "format/filenames.h"
+#include "format/instantiate.h"
 #include "platform/fileutil.h"
 #include "platform/platform.h"
-#include "search/filenames.h"
-#include "search/instantiate.h"
-#include "search/phases.h"
+#include "search/files/files.h"
 
 namespace kv {
 namespace {

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "search/state.h"
+#include "search/files/state.h"
 
 namespace kv {
 

@@ -1,16 +1,17 @@
-// Number table files: loading with the checkpoint overlay, appending, saving, checkpoints.
+// Number table files: loading with the checkpoint overlay, appending, saving, checkpoints, and the
+// binary search of the table.
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "console/console.h"
 #include "console/numtext.h"
+#include "format/instantiate.h"
+#include "format/records.h"
 #include "platform/fileutil.h"
 #include "platform/platform.h"
-#include "search/instantiate.h"
-#include "search/journal.h"
-#include "search/phases.h"
-#include "search/records.h"
+#include "search/files/files.h"
+#include "search/files/journal.h"
 
 namespace kv {
 namespace {
@@ -282,6 +283,21 @@ void SaveHalfData(SearchState<W>& s, int32_t first, int32_t count) {
   }
 }
 
+template <typename W>
+int32_t FindEntry(const NumberTable<W>& table, typename W::Value value, int32_t from, int32_t to) {
+  while (from <= to) {
+    const int32_t mid = from + (to - from) / 2;
+    const auto v = table.ValueAt(mid);
+    if (v == value) return mid;
+    if (v < value) {
+      from = mid + 1;
+    } else {
+      to = mid - 1;
+    }
+  }
+  return 0;
+}
+
 #define KV_INSTANTIATE(W)                                                                         \
   template TableFault CheckTableRecord<W>(const TableRecord<W>&, const TableRecord<W>*, int32_t); \
   template TableFault CheckTableHeader<W>(const TableRecord<W>&, int32_t, typename W::Value);     \
@@ -290,7 +306,8 @@ void SaveHalfData(SearchState<W>& s, int32_t first, int32_t count) {
   template void UpdateHeader<W>(SearchState<W>&);                                                 \
   template void SaveData<W>(SearchState<W>&);                                                     \
   template void SaveBackup<W>(SearchState<W>&);                                                   \
-  template void SaveHalfData<W>(SearchState<W>&, int32_t, int32_t);
+  template void SaveHalfData<W>(SearchState<W>&, int32_t, int32_t);                               \
+  template int32_t FindEntry<W>(const NumberTable<W>&, typename W::Value, int32_t, int32_t);
 KV_FOR_BOTH_WIDTHS(KV_INSTANTIATE)
 
 }  // namespace kv

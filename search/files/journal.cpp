@@ -1,16 +1,16 @@
 // The journal of the appended files: recording resume points and mending the files after a stop.
-#include "search/journal.h"
+#include "search/files/journal.h"
 
 #include <algorithm>
 #include <string_view>
 #include <vector>
 
 #include "console/console.h"
+#include "format/filenames.h"
+#include "format/records.h"
+#include "format/width.h"
 #include "platform/fileutil.h"
 #include "platform/platform.h"
-#include "search/filenames.h"
-#include "search/records.h"
-#include "search/width.h"
 
 namespace kv {
 namespace {

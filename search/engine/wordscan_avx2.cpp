@@ -1,11 +1,11 @@
 // The same loop compiled for AVX2 (only where the build enables it for this file).
-#include "search/wordscan.h"
+#include "search/engine/wordscan.h"
 
 #if defined(KV_SCAN_AVX2)
 
 namespace kv {
 
-#include "search/wordscan_body.h"
+#include "search/engine/wordscan_body.h"
 
 CombineWords WordCombinerAvx2(size_t streamCount) { return kCombiners[streamCount - 1]; }
 

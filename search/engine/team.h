@@ -11,8 +11,8 @@
 #include <stdexcept>
 #include <vector>
 
-#include "search/state.h"
-#include "search/width.h"
+#include "format/width.h"
+#include "search/files/state.h"
 
 namespace kv {
 
@@ -27,8 +27,6 @@ enum class Order : unsigned char {
 
 // The number of other ranks in this process's job (0 without one).
 int JobHelpers();
-// The other ranks' program: serves rank 0's searches until told to quit. Returns the exit code.
-int ServeSearches();
 // Rank 0 at the end of its program: the other ranks quit, and this one leaves the job.
 void EndHelpers();
 
@@ -38,13 +36,6 @@ class Unpacker;
 // in `answer` goes back to rank 0. Returns at the search's end; a quit leaves the job and ends the
 // process.
 void ServeOrders(std::vector<unsigned char>& answer, const std::function<void(Unpacker&)>& work);
-
-// A helper rank's part of one length-3 search, or of one continuation search, from the order that
-// began it to its end (len3.cpp, contsearch.cpp).
-template <typename W>
-void ServeLen3(const std::vector<unsigned char>& begin);
-template <typename W>
-void ServeContSearch(const std::vector<unsigned char>& begin);
 
 // Plain values and arrays of them, as raw bytes between processes of one build.
 class Packer {

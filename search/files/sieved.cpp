@@ -5,11 +5,11 @@
 
 #include "console/console.h"
 #include "console/numtext.h"
+#include "format/instantiate.h"
+#include "format/listform.h"
 #include "platform/fileutil.h"
 #include "platform/platform.h"
-#include "search/instantiate.h"
-#include "search/listform.h"
-#include "search/phases.h"
+#include "search/files/files.h"
 
 namespace kv {
 namespace {

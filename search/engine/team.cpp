@@ -1,52 +1,13 @@
-// The program of the ranks other than 0, and the end of the job.
-#include "search/team.h"
+// The loop of a helper rank over one search's orders, rank 0's side of a search's beginning, and
+// the end of the job.
+#include "search/engine/team.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
-#include <exception>
 
 #include "mpi/job.h"
-#include "platform/platform.h"
 
 namespace kv {
-
-int ServeSearches() {
-  // As rank 0 does: the search gives way to everything else on its machine.
-  Os().SetIdlePriority();
-  try {
-    std::vector<unsigned char> order;
-    for (;;) {
-      job::Receive(0, job::kOrders, order);
-      if (order.empty()) continue;
-      switch (static_cast<Order>(order[0])) {
-        case Order::kQuit:
-          job::Leave();
-          return 0;
-        case Order::kLen3Begin:
-          if (order.size() > 1 && order[1] == 32) {
-            ServeLen3<Width32>(order);
-          } else {
-            ServeLen3<Width64>(order);
-          }
-          break;
-        case Order::kContBegin:
-          if (order.size() > 1 && order[1] == 32) {
-            ServeContSearch<Width32>(order);
-          } else {
-            ServeContSearch<Width64>(order);
-          }
-          break;
-        default:
-          break;
-      }
-    }
-  } catch (const std::exception& e) {
-    // Rank 0 waits for this rank's answers: the whole job ends.
-    std::fprintf(stderr, "rank %d: %s\n", job::Rank(), e.what());
-    job::Abort(1);
-  }
-}
 
 void ServeOrders(std::vector<unsigned char>& answer, const std::function<void(Unpacker&)>& work) {
   std::vector<unsigned char> order;

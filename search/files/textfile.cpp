@@ -1,10 +1,10 @@
 // Appending text to the system's text files (result files, inspection text, skipped numbers).
 #include "console/console.h"
+#include "format/filenames.h"
 #include "platform/fileutil.h"
 #include "platform/platform.h"
-#include "search/filenames.h"
-#include "search/journal.h"
-#include "search/phases.h"
+#include "search/files/files.h"
+#include "search/files/journal.h"
 
 namespace kv {
 namespace {

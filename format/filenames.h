@@ -1,5 +1,5 @@
 // The names of the files that both builds of the search program share; the names that differ
-// between the builds are in search/width.h.
+// between the builds are in format/width.h.
 #pragma once
 
 #include <cstdint>

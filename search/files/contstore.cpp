@@ -4,12 +4,12 @@
 
 #include "console/console.h"
 #include "console/numtext.h"
+#include "format/filenames.h"
+#include "format/instantiate.h"
 #include "platform/fileutil.h"
 #include "platform/platform.h"
-#include "search/filenames.h"
-#include "search/instantiate.h"
-#include "search/journal.h"
-#include "search/phases.h"
+#include "search/files/files.h"
+#include "search/files/journal.h"
 
 namespace kv {
 namespace {

@@ -2,7 +2,7 @@
 // continuation store takes them.
 #include <algorithm>
 
-#include "search/phases.h"
+#include "search/files/files.h"
 
 namespace kv {
 

@@ -1,8 +1,8 @@
-#include "search/wordscan.h"
+#include "search/engine/wordscan.h"
 
 namespace kv {
 
-#include "search/wordscan_body.h"
+#include "search/engine/wordscan_body.h"
 
 #if defined(KV_SCAN_AVX2)
 CombineWords WordCombinerAvx2(size_t streamCount);

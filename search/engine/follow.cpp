@@ -1,27 +1,13 @@
-// Following a progression through the table to its end: the binary search of the table, the
-// end of a progression (finished, or pending beyond the largest number), and where that end goes.
+// Following a progression through the table to its end: the end of a progression (finished, or
+// pending beyond the largest number), and where that end goes.
+#include "search/engine/follow.h"
+
 #include <algorithm>
 
-#include "search/instantiate.h"
-#include "search/phases.h"
-#include "search/walk.h"
+#include "format/instantiate.h"
+#include "search/files/files.h"
 
 namespace kv {
-
-template <typename W>
-int32_t FindEntry(const NumberTable<W>& table, typename W::Value value, int32_t from, int32_t to) {
-  while (from <= to) {
-    const int32_t mid = from + (to - from) / 2;
-    const auto v = table.ValueAt(mid);
-    if (v == value) return mid;
-    if (v < value) {
-      from = mid + 1;
-    } else {
-      to = mid - 1;
-    }
-  }
-  return 0;
-}
 
 template <typename W>
 ProgressionEnd FollowProgression(const SearchState<W>& s, typename W::Value next,
@@ -65,13 +51,12 @@ void ExtendProgression(SearchState<W>& s, typename W::Value next, int32_t firstI
                       secondIndex, difference);
 }
 
-#define KV_INSTANTIATE(W)                                                                    \
-  template int32_t FindEntry<W>(const NumberTable<W>&, typename W::Value, int32_t, int32_t); \
-  template void ExtendProgression<W>(SearchState<W>&, typename W::Value, int32_t, int32_t,   \
-                                     typename W::Value, int32_t, int32_t);                   \
-  template ProgressionEnd FollowProgression<W>(const SearchState<W>&, typename W::Value,     \
-                                               typename W::Value, int32_t, int32_t);         \
-  template void ApplyProgressionEnd<W>(SearchState<W>&, ProgressionEnd, int32_t, int32_t,    \
+#define KV_INSTANTIATE(W)                                                                  \
+  template void ExtendProgression<W>(SearchState<W>&, typename W::Value, int32_t, int32_t, \
+                                     typename W::Value, int32_t, int32_t);                 \
+  template ProgressionEnd FollowProgression<W>(const SearchState<W>&, typename W::Value,   \
+                                               typename W::Value, int32_t, int32_t);       \
+  template void ApplyProgressionEnd<W>(SearchState<W>&, ProgressionEnd, int32_t, int32_t,  \
                                        typename W::Value);
 KV_FOR_BOTH_WIDTHS(KV_INSTANTIATE)
 

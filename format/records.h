@@ -1,14 +1,25 @@
-// The table's records in their file layout: the value, then the lower and the upper cursor, each a
+// The table's records and their file layout: the value, then the lower and the upper cursor, each a
 // little-endian integer, with nothing between records. Every program that reads or writes a table
 // file goes through these.
 #pragma once
 
 #include <cstdint>
 
+#include "format/width.h"
 #include "platform/fileutil.h"
-#include "search/state.h"
 
 namespace kv {
+
+// One entry of the number table. Record 0 is the header: `value` holds the largest number and
+// `lowerCursor` the count of data records.
+template <typename W>
+struct TableRecord {
+  typename W::Value value;
+  int32_t lowerCursor;
+  int32_t upperCursor;
+};
+static_assert(sizeof(TableRecord<Width64>) == 16);
+static_assert(sizeof(TableRecord<Width32>) == 12);
 
 template <typename W>
 inline constexpr int64_t kRecordBytes = static_cast<int64_t>(sizeof(typename W::Value)) + 8;

@@ -1,12 +1,12 @@
 // The two builds of the search program differ only in the width of their values. Everything that
 // depends on it (value type, record size, file names, texts naming the limit) lives here, so both
 // widths compile from the same sources and are tested in the same test binary. The names of the
-// files that both widths share are in search/filenames.h.
+// files that both widths share are in format/filenames.h.
 #pragma once
 
 #include <cstdint>
 
-#include "search/filenames.h"
+#include "format/filenames.h"
 
 namespace kv {
 
