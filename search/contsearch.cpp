@@ -47,10 +47,7 @@ bool IsReadableFile(const std::string& name) {
 // The rest of the run depends on the temporary store being gone: while it exists, the next run
 // takes the new store for a partial rewrite and deletes it.
 [[noreturn]] void StopRun(const char* what, const char* file = kTempFile) {
-  PrintLine(std::string(file) + " : " + what);
-  PrintLine("緊急停止します。");
-  PrintFileError(file);
-  EndRun(kFailed);
+  EmergencyStop(std::string(file) + " : " + what, file);
 }
 
 template <typename W>
@@ -530,12 +527,7 @@ void ContSearch(SearchState<W>& s) {
     next.examining = true;
     const bool moved = JournalAdvance(next, {kStoreFile, kInspectionFile},
                                       [] { return Os().Rename(kStoreFile, kTempFile); });
-    if (!moved && Os().Exists(kStoreFile)) {
-      PrintLine(std::string(kStoreFile) + " : ファイル名の変更に失敗しました。");
-      PrintLine("緊急停止します。");
-      PrintFileError(kStoreFile);
-      EndRun(kFailed);
-    }
+    if (!moved && Os().Exists(kStoreFile)) StopRun("ファイル名の変更に失敗しました。", kStoreFile);
   }
 
   if (!Os().Exists(kTempFile)) {

@@ -20,10 +20,7 @@ constexpr size_t kPieceBytes = 1 << 20;
 // The same message for every write of the store, whoever writes it; the line after it names the
 // file and the reason.
 [[noreturn]] void StoreFailed() {
-  PrintLine("ContData.txt の変換中にファイル書き込みに失敗しました。");
-  PrintLine("緊急停止します。");
-  PrintFileError(kStoreFile);
-  EndRun(kFailed);
+  EmergencyStop("ContData.txt の変換中にファイル書き込みに失敗しました。", kStoreFile);
 }
 
 }  // namespace
