@@ -63,7 +63,7 @@ class Reexamination {
     s_.pending = PendingList{};
     s_.pending.entries.resize(kListCapacity);
     s_.pending.pendingCapacity = kListCapacity;
-    if (!s_.referenceEngine && ValueBitmap<W>::Suits(s_.table.records.data(), last_)) {
+    if (!s_.testing.referenceEngine && ValueBitmap<W>::Suits(s_.table.records.data(), last_)) {
       // Without the memory for the bitmaps the progressions are followed by bisection.
       try {
         bitmap_ = std::make_unique<ValueBitmap<W>>(s_.table.records.data(), last_);
@@ -95,7 +95,7 @@ class Reexamination {
 
   // In a job, the other ranks get what the search reads and follow their shares of each block.
   void BeginHelpers() {
-    if (s_.referenceEngine) return;
+    if (s_.testing.referenceEngine) return;
     helperThreads_ = BeginSearchOnHelpers(Order::kContBegin, s_);
     shares_.assign(helperThreads_.size(), {0, 0});
   }

@@ -136,7 +136,7 @@ class Len3Walker {
     s_.pending.pendingCount = 0;
     s_.pending.pendingCapacity = 100000;
 
-    if (s_.referenceEngine) {
+    if (s_.testing.referenceEngine) {
       SearchLinesOneByOne();
     } else {
       SearchLinesInChunks();
@@ -498,8 +498,8 @@ class Len3Walker {
       // the files at once, with the checkpoint that covers it. A line's continuations share
       // one group of the store, so a flush at a line's end leaves the store's bytes as they
       // would have been.
-      if (pending.pendingCount + pending.encodedCount >= s_.heldPendingLimit ||
-          HeldResultBytes() >= s_.heldResultBytesLimit) {
+      if (pending.pendingCount + pending.encodedCount >= s_.testing.heldPendingLimit ||
+          HeldResultBytes() >= s_.testing.heldResultBytesLimit) {
         WriteCheckpoint(out.line);
       }
     }
