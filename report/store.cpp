@@ -16,7 +16,7 @@
 namespace kv {
 namespace {
 
-constexpr int64_t kBatchEntries = 1 << 20;
+constexpr int64_t kBatchBytes = kStoreEntryBytes << 20;
 
 struct PartResult {
   int64_t items = 0;
@@ -85,8 +85,7 @@ ReadStatus SummarizeStore(const std::string& directory, const TableView& table, 
   summary.present = true;
   const int64_t size = file->Size();
   if (size < 0) return ReadStatus::kFailed;
-  std::vector<unsigned char> bytes(
-      static_cast<size_t>(std::clamp<int64_t>(size, 4, kBatchEntries * 4)));
+  std::vector<unsigned char> bytes(static_cast<size_t>(std::clamp<int64_t>(size, 4, kBatchBytes)));
   if (size >= 4 && !ReadExactlyAt(*file, 0, bytes.data(), 4)) return ReadStatus::kFailed;
   const StoreLayout layout = StoreLayoutOf(size, bytes.data());
   summary.ungrouped = layout.ungrouped;
@@ -97,7 +96,7 @@ ReadStatus SummarizeStore(const std::string& directory, const TableView& table, 
 
   int64_t marker = 0;  // the group marker in force where the batch begins
   for (int64_t done = 0; done < entries;) {
-    const int64_t count = std::min(kBatchEntries * 4 / entryBytes, entries - done);
+    const int64_t count = std::min(kBatchBytes / entryBytes, entries - done);
     const int64_t byteCount = count * entryBytes;
     if (!ReadExactlyAt(*file, start + done * entryBytes, bytes.data(), byteCount)) {
       return ReadStatus::kFailed;
