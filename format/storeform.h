@@ -13,8 +13,10 @@
 
 namespace kv {
 
+// The first entry of a grouped store; a store whose first int32 is above it is ungrouped.
 inline constexpr int32_t kStoreGroupedMark = -20;
 inline constexpr int64_t kStoreHeaderBytes = 12;
+// A body entry of the grouped form, and a record of the ungrouped one.
 inline constexpr int64_t kStoreEntryBytes = 4;
 inline constexpr int64_t kStoreRecordBytes = 16;
 
