@@ -90,7 +90,7 @@ Timed RunOnce(const kvtest::Files& input, bool reference, unsigned threads, bool
   fake.threads = kv::NativePlatform().HardwareThreads();
   fake.input = {"primes.txt", "10", ""};
   kv::SearchState<kv::Width64> state;
-  state.referenceEngine = reference;
+  state.testing.referenceEngine = reference;
   state.prune = prune;
   state.threadCount = threads;
   const kvtest::TempDir own;

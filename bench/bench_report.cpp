@@ -13,6 +13,7 @@
 #include <fstream>
 #include <string>
 
+#include "format/storeform.h"
 #include "report/report.h"
 #include "search/phases.h"
 #include "tests/search_testing.h"
@@ -122,7 +123,10 @@ int main(int argc, char** argv) {
   const uintmax_t storeSize = fs::file_size(cache / "_ContData.dat");
   for (int part : {4, 2, 1}) {
     CopyOf(cache, work, false, false);
-    const uintmax_t bytes = 12 + (storeSize - 12) / 4 / static_cast<uintmax_t>(part) * 4;
+    constexpr auto kHeader = static_cast<uintmax_t>(kv::kStoreHeaderBytes);
+    constexpr auto kEntry = static_cast<uintmax_t>(kv::kStoreEntryBytes);
+    const uintmax_t bytes =
+        kHeader + (storeSize - kHeader) / kEntry / static_cast<uintmax_t>(part) * kEntry;
     fs::copy_file(cache / "_ContData.dat", work / "_ContData.dat");
     fs::resize_file(work / "_ContData.dat", bytes);
     const double mb = static_cast<double>(bytes) / 1e6;

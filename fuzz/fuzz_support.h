@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "format/storeform.h"
 #include "platform/platform.h"
 #include "search/phases.h"
 #include "tests/memfs.h"
@@ -155,16 +156,14 @@ inline void CheckStore(kvtest::MemoryPlatform& platform, int32_t dataCount) {
     for (size_t i = 0; i < n; ++i) std::fprintf(stderr, "%d ", entry(i));
     std::fprintf(stderr, "(data count %d)\n", dataCount);
   }
-  KV_FUZZ_CHECK(n >= 3 && entry(0) == -20);
-  int32_t second = 0;
-  for (size_t i = 3; i < n; ++i) {
-    const int32_t e = entry(i);
-    if (e <= 0) {
-      second = -e;
-    } else {
-      KV_FUZZ_CHECK(second >= 1);
-    }
-  }
+  KV_FUZZ_CHECK(n >= 3 && entry(0) == kv::kStoreGroupedMark);
+  const auto* head = reinterpret_cast<const unsigned char*>(bytes.data());
+  const kv::StoreLayout layout = kv::StoreLayoutOf(static_cast<int64_t>(bytes.size()), head);
+  kv::StoreEntries(head + layout.start, layout.items, true, 0)
+      .Decode(
+          0, layout.items,
+          [](int64_t, const kv::StoreItem& item) { KV_FUZZ_CHECK(item.second >= 1); },
+          [](int64_t) {});
 }
 
 }  // namespace kvfuzz

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "console/numtext.h"
+#include "format/storeform.h"
 #include "format/width.h"
 #include "platform/fileutil.h"
 #include "search/engine/parallel.h"
@@ -15,8 +16,7 @@
 namespace kv {
 namespace {
 
-constexpr int64_t kHeaderBytes = 12;
-constexpr int64_t kBatchEntries = 1 << 20;
+constexpr int64_t kBatchBytes = kStoreEntryBytes << 20;
 
 struct PartResult {
   int64_t items = 0;
@@ -85,65 +85,38 @@ ReadStatus SummarizeStore(const std::string& directory, const TableView& table, 
   summary.present = true;
   const int64_t size = file->Size();
   if (size < 0) return ReadStatus::kFailed;
-  std::vector<unsigned char> bytes(
-      static_cast<size_t>(std::clamp<int64_t>(size, 4, kBatchEntries * 4)));
+  std::vector<unsigned char> bytes(static_cast<size_t>(std::clamp<int64_t>(size, 4, kBatchBytes)));
   if (size >= 4 && !ReadExactlyAt(*file, 0, bytes.data(), 4)) return ReadStatus::kFailed;
-  summary.ungrouped = size >= 4 && LoadLE<int32_t>(bytes.data()) > -20;
-  const int64_t entryBytes = summary.ungrouped ? 16 : 4;
-  const int64_t start = summary.ungrouped ? 0 : kHeaderBytes;
-  const int64_t entries = size > start ? (size - start) / entryBytes : 0;
+  const StoreLayout layout = StoreLayoutOf(size, bytes.data());
+  summary.ungrouped = layout.ungrouped;
+  const int64_t entryBytes = layout.itemBytes;
+  const int64_t start = layout.start;
+  const int64_t entries = layout.items;
   const unsigned threads = Os().HardwareThreads();
 
   int64_t marker = 0;  // the group marker in force where the batch begins
-  std::vector<int32_t> batch;
   for (int64_t done = 0; done < entries;) {
-    const int64_t count = std::min(kBatchEntries * 4 / entryBytes, entries - done);
+    const int64_t count = std::min(kBatchBytes / entryBytes, entries - done);
     const int64_t byteCount = count * entryBytes;
     if (!ReadExactlyAt(*file, start + done * entryBytes, bytes.data(), byteCount)) {
       return ReadStatus::kFailed;
     }
-    batch.resize(static_cast<size_t>(byteCount / 4));
-    for (size_t k = 0; k < batch.size(); ++k) batch[k] = LoadLE<int32_t>(bytes.data() + 4 * k);
+    const StoreEntries batch(bytes.data(), count, !layout.ungrouped, marker);
 
     std::mutex mutex;
     std::map<int64_t, PartResult> parts;
     ParallelFor(count, threads, [&](int64_t begin, int64_t end) {
       PartResult out;
-      if (summary.ungrouped) {
-        for (int64_t i = begin; i < end; ++i) {
-          // The record's indices are unsigned.
-          const auto r = static_cast<size_t>(4 * i);
-          Follow(table, static_cast<uint32_t>(batch[r + 1]), static_cast<uint32_t>(batch[r + 2]),
-                 done + i + 1, csv.active(), out);
-        }
-      } else {
-        int64_t second = marker;
-        for (int64_t i = begin; i-- > 0;) {
-          if (batch[static_cast<size_t>(i)] <= 0) {
-            second = -static_cast<int64_t>(batch[static_cast<size_t>(i)]);
-            break;
-          }
-        }
-        for (int64_t i = begin; i < end; ++i) {
-          const int32_t e = batch[static_cast<size_t>(i)];
-          if (e <= 0) {
-            second = -static_cast<int64_t>(e);
-          } else {
-            Follow(table, e, second, done + i + 1, csv.active(), out);
-          }
-        }
-      }
+      batch.Decode(
+          begin, end,
+          [&](int64_t i, const StoreItem& item) {
+            Follow(table, item.first, item.second, done + i + 1, csv.active(), out);
+          },
+          [](int64_t) {});
       std::lock_guard<std::mutex> lock(mutex);
       parts[begin] = std::move(out);
     });
-    if (!summary.ungrouped) {
-      for (size_t i = batch.size(); i-- > 0;) {
-        if (batch[i] <= 0) {
-          marker = -static_cast<int64_t>(batch[i]);
-          break;
-        }
-      }
-    }
+    marker = batch.SecondAfter();
     for (auto& [begin, part] : parts) {
       summary.items += part.items;
       summary.ending += part.ending;

@@ -59,7 +59,7 @@ class Merger {
             : TextToInteger(std::string_view(digits_).substr(firstNonZero)));
     NumberTable<W>& t = s_.table;
     if (t.recordCount == 1 || v > t.ValueAt(t.recordCount - 1)) {
-      if (t.recordCount >= t.maxRecordCount) TableFull();
+      if (t.recordCount >= s_.testing.maxRecordCount) TableFull();
       AppendRecord(s_, v);
     } else {
       notAdded_ += digits_;
@@ -80,7 +80,7 @@ class Merger {
 
   [[noreturn]] void TableFull() {
     WriteNotAdded();
-    PrintLine("データ数が上限(" + RealToText(s_.table.maxRecordCount - 1) +
+    PrintLine("データ数が上限(" + RealToText(s_.testing.maxRecordCount - 1) +
               "個)に達したため、これ以上登録できません。");
     PrintLine("-> " + std::string(" ") + digits_);
     SaveMergedAndEnd();

@@ -15,6 +15,7 @@
 #include "console/numtext.h"
 #include "format/filenames.h"
 #include "format/instantiate.h"
+#include "format/storeform.h"
 #include "mpi/job.h"
 #include "platform/fileutil.h"
 #include "platform/platform.h"
@@ -48,10 +49,7 @@ bool IsReadableFile(const std::string& name) {
 // The rest of the run depends on the temporary store being gone: while it exists, the next run
 // takes the new store for a partial rewrite and deletes it.
 [[noreturn]] void StopRun(const char* what, const char* file = kTempFile) {
-  PrintLine(std::string(file) + " : " + what);
-  PrintLine("緊急停止します。");
-  PrintFileError(file);
-  EndRun(kFailed);
+  EmergencyStop(std::string(file) + " : " + what, file);
 }
 
 template <typename W>
@@ -67,7 +65,7 @@ class Reexamination {
     s_.pending = PendingList{};
     s_.pending.entries.resize(kListCapacity);
     s_.pending.pendingCapacity = kListCapacity;
-    if (!s_.referenceEngine && ValueBitmap<W>::Suits(s_.table.records.data(), last_)) {
+    if (!s_.testing.referenceEngine && ValueBitmap<W>::Suits(s_.table.records.data(), last_)) {
       // Without the memory for the bitmaps the progressions are followed by bisection.
       try {
         bitmap_ = std::make_unique<ValueBitmap<W>>(s_.table.records.data(), last_);
@@ -99,7 +97,7 @@ class Reexamination {
 
   // In a job, the other ranks get what the search reads and follow their shares of each block.
   void BeginHelpers() {
-    if (s_.referenceEngine) return;
+    if (s_.testing.referenceEngine) return;
     helperThreads_ = BeginSearchOnHelpers(Order::kContBegin, s_);
     shares_.assign(helperThreads_.size(), {0, 0});
   }
@@ -112,7 +110,8 @@ class Reexamination {
     block.second = u.Get<int64_t>();
     const auto first = u.Get<int64_t>();
     u.GetArray(block.bytes);
-    block.count = static_cast<int64_t>(block.bytes.size()) / (block.grouped ? 4 : 16);
+    block.count = static_cast<int64_t>(block.bytes.size()) /
+                  (block.grouped ? kStoreEntryBytes : kStoreRecordBytes);
     block.steps.resize(static_cast<size_t>(block.count));
     followers_.Start(block.count, kPieceItems,
                      [this](int64_t begin, int64_t end) { Follow(following_, begin, end); });
@@ -139,16 +138,17 @@ class Reexamination {
       file->Close();
       return false;
     }
-    bool ok = true;
-    if (size >= 4 && LoadLE<int32_t>(head) > -20) {
+    const StoreLayout layout = StoreLayoutOf(size, head);
+    if (layout.ungrouped) {
       // The older layout was judged by its first record: the timing starts afresh here.
       startTick_ = Os().TickCount();
       lastShown_ = startTick_;
-      ok = file->SeekTo(0) && Ungrouped(*file, size / 16);
-    } else if (size >= 12) {
-      ok = file->SeekTo(12) && Grouped(*file, (size - 12) / 4);
     }
+    bool ok = true;
     // A grouped store shorter than its header holds nothing.
+    if (layout.ungrouped || size >= kStoreHeaderBytes) {
+      ok = file->SeekTo(layout.start) && Items(*file, layout);
+    }
     file->Close();
     return ok;
   }
@@ -199,32 +199,16 @@ class Reexamination {
     int64_t done = 0;
   };
 
-  bool Grouped(FileHandle& file, int64_t total) {
+  bool Items(FileHandle& file, const StoreLayout& layout) {
+    const int64_t total = layout.items;
     // The group marker in force carries over from one block to the next.
     int64_t second = 0;
     for (int64_t done = 0; done < total;) {
       const int64_t count = std::min(total - done, kBlockItems);
-      if (!Read(file, count, 4)) return FinishBlocks(false);
-      reading_.grouped = true;
+      if (!Read(file, count, layout.itemBytes)) return FinishBlocks(false);
+      reading_.grouped = !layout.ungrouped;
       reading_.second = second;
-      for (int64_t n = count - 1; n >= 0; --n) {
-        const int32_t entry = LoadLE<int32_t>(reading_.bytes.data() + n * 4);
-        if (entry <= 0) {
-          second = -static_cast<int64_t>(entry);
-          break;
-        }
-      }
-      done += count;
-      EndBlock(done, total);
-    }
-    return FinishBlocks(true);
-  }
-
-  bool Ungrouped(FileHandle& file, int64_t total) {
-    for (int64_t done = 0; done < total;) {
-      const int64_t count = std::min(total - done, kBlockItems);
-      if (!Read(file, count, 16)) return FinishBlocks(false);
-      reading_.grouped = false;
+      second = Entries(reading_).SecondAfter();
       done += count;
       EndBlock(done, total);
     }
@@ -237,14 +221,19 @@ class Reexamination {
     return ReadExactly(file, reading_.bytes.data(), count * itemBytes);
   }
 
+  static StoreEntries Entries(const Block& block) {
+    return {block.bytes.data(), block.count, block.grouped, block.second};
+  }
+
   // One item of the grouped form: its first three terms are taken as present, so the walk
   // seeks the fourth from two places after the second and derives the length again from 3.
-  Step GroupedStep(int32_t first, int64_t second) const {
-    if (second < 1 || second > std::numeric_limits<int32_t>::max()) {
+  Step GroupedStep(const StoreItem& item) const {
+    if (item.second < 1 || item.second > std::numeric_limits<int32_t>::max()) {
       // No group marker names its second term: nothing to examine or store.
       return {Kind::kDropped, 0, 0, 0, 0, 0, 0, {}};
     }
-    const auto secondIndex = static_cast<int32_t>(second);
+    const auto first = static_cast<int32_t>(item.first);
+    const auto secondIndex = static_cast<int32_t>(item.second);
     if (first > last_ || secondIndex > last_ || secondIndex <= first) {
       return Carried(first, secondIndex);
     }
@@ -260,17 +249,19 @@ class Reexamination {
   }
 
   // One record of the older layout: its length and search-start index are used as they are.
-  Step UngroupedStep(uint32_t length, uint32_t first, uint32_t second, uint32_t searchFrom) const {
-    constexpr uint32_t kMaxIndex = std::numeric_limits<int32_t>::max();
-    if (first < 1 || second < 1 || first > kMaxIndex || second > kMaxIndex) {
+  Step UngroupedStep(const StoreItem& item) const {
+    constexpr int64_t kMaxIndex = std::numeric_limits<int32_t>::max();
+    const uint32_t length = item.length;
+    const uint32_t searchFrom = item.searchFrom;
+    if (item.first < 1 || item.second < 1 || item.first > kMaxIndex || item.second > kMaxIndex) {
       // The grouped form cannot hold such indices.
       return {Kind::kDropped, 0, 0, 0, 0, 0, 0, {}};
     }
-    const auto firstIndex = static_cast<int32_t>(first);
-    const auto secondIndex = static_cast<int32_t>(second);
+    const auto firstIndex = static_cast<int32_t>(item.first);
+    const auto secondIndex = static_cast<int32_t>(item.second);
     // The terms lie at ascending indices, so the one after the last found term is at least
     // length - 1 places after the second; it may lie one past the end of the table.
-    const int64_t lowestStart = int64_t{second} + int64_t{length} - 1;
+    const int64_t lowestStart = item.second + int64_t{length} - 1;
     if (firstIndex > last_ || secondIndex > last_ || secondIndex <= firstIndex || length < 3 ||
         searchFrom < lowestStart || searchFrom > int64_t{last_} + 1) {
       return Carried(firstIndex, secondIndex);
@@ -302,35 +293,18 @@ class Reexamination {
   // Makes the steps of items [begin, end) of a block and follows their progressions. A piece of
   // a grouped block finds the group marker in force at its start by looking back.
   void Follow(Block& block, int64_t begin, int64_t end) const {
-    const unsigned char* bytes = block.bytes.data();
-    int64_t second = block.second;
-    for (int64_t n = begin - 1; block.grouped && n >= 0; --n) {
-      const int32_t entry = LoadLE<int32_t>(bytes + n * 4);
-      if (entry <= 0) {
-        second = -static_cast<int64_t>(entry);
-        break;
-      }
-    }
-    for (int64_t k = begin; k < end; ++k) {
-      Step& step = block.steps[static_cast<size_t>(k)];
-      if (block.grouped) {
-        const int32_t entry = LoadLE<int32_t>(bytes + k * 4);
-        if (entry <= 0) {
-          second = -static_cast<int64_t>(entry);
-          step.kind = Kind::kMarker;
-          continue;
-        }
-        step = GroupedStep(entry, second);
-      } else {
-        const unsigned char* record = bytes + k * 16;
-        step = UngroupedStep(LoadLE<uint32_t>(record), LoadLE<uint32_t>(record + 4),
-                             LoadLE<uint32_t>(record + 8), LoadLE<uint32_t>(record + 12));
-      }
-      if (step.kind != Kind::kFollowed) continue;
-      step.end = bitmap_ ? FollowInBitmap(step)
-                         : FollowProgression(s_, step.next, step.difference, step.searchFrom,
-                                             step.termCount);
-    }
+    const bool grouped = block.grouped;
+    Entries(block).Decode(
+        begin, end,
+        [&](int64_t k, const StoreItem& item) {
+          Step& step = block.steps[static_cast<size_t>(k)];
+          step = grouped ? GroupedStep(item) : UngroupedStep(item);
+          if (step.kind != Kind::kFollowed) return;
+          step.end = bitmap_ ? FollowInBitmap(step)
+                             : FollowProgression(s_, step.next, step.difference, step.searchFrom,
+                                                 step.termCount);
+        },
+        [&](int64_t k) { block.steps[static_cast<size_t>(k)].kind = Kind::kMarker; });
   }
 
   // Takes the ends of a followed block in store order, exactly as if each progression had been
@@ -390,7 +364,7 @@ class Reexamination {
     };
     const int64_t own = shareOf(followers_.Size());
     int64_t begin = own;
-    const int64_t itemBytes = block.grouped ? 4 : 16;
+    const int64_t itemBytes = block.grouped ? kStoreEntryBytes : kStoreRecordBytes;
     std::vector<unsigned char> order;
     for (size_t r = 0; r < helperThreads_.size(); ++r) {
       const int64_t end =
@@ -401,7 +375,7 @@ class Reexamination {
         Packer p(order);
         p.Put(Order::kWork);
         p.Put(block.grouped);
-        p.Put(MarkerBefore(block, begin));
+        p.Put(Entries(block).SecondBefore(begin));
         p.Put(begin);
         p.PutArray(block.bytes.data() + begin * itemBytes,
                    static_cast<size_t>((end - begin) * itemBytes));
@@ -430,15 +404,6 @@ class Reexamination {
       std::copy(steps.begin(), steps.end(), block.steps.begin() + begin);
       begin = end = 0;
     }
-  }
-
-  // The group marker in force before item `at` of a block.
-  static int64_t MarkerBefore(const Block& block, int64_t at) {
-    for (int64_t n = at - 1; block.grouped && n >= 0; --n) {
-      const int32_t entry = LoadLE<int32_t>(block.bytes.data() + n * 4);
-      if (entry <= 0) return -static_cast<int64_t>(entry);
-    }
-    return block.second;
   }
 
   // Writes the block still being followed and passes `ok` on. After a failed read, what was
@@ -564,12 +529,7 @@ void ContSearch(SearchState<W>& s) {
     next.examining = true;
     const bool moved = JournalAdvance(next, {kStoreFile, kInspectionFile},
                                       [] { return Os().Rename(kStoreFile, kTempFile); });
-    if (!moved && Os().Exists(kStoreFile)) {
-      PrintLine(std::string(kStoreFile) + " : ファイル名の変更に失敗しました。");
-      PrintLine("緊急停止します。");
-      PrintFileError(kStoreFile);
-      EndRun(kFailed);
-    }
+    if (!moved && Os().Exists(kStoreFile)) StopRun("ファイル名の変更に失敗しました。", kStoreFile);
   }
 
   if (!Os().Exists(kTempFile)) {

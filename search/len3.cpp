@@ -21,6 +21,7 @@
 #include "console/console.h"
 #include "console/numtext.h"
 #include "format/instantiate.h"
+#include "format/storeform.h"
 #include "mpi/job.h"
 #include "platform/platform.h"
 #include "search/engine/densewalker.h"
@@ -138,7 +139,7 @@ class Len3Walker {
     s_.pending.pendingCount = 0;
     s_.pending.pendingCapacity = 100000;
 
-    if (s_.referenceEngine) {
+    if (s_.testing.referenceEngine) {
       SearchLinesOneByOne();
     } else {
       SearchLinesInChunks();
@@ -424,14 +425,15 @@ class Len3Walker {
   int32_t EncodeContinuations(int32_t i, size_t from, LineChunk<W>& chunk) const {
     size_t kept = from;
     int32_t count = 0;
+    StoreGroupEncoder group;
     for (size_t k = from; k < chunk.events.size(); ++k) {
       const HandOffEvent<W> e = chunk.events[k];
       if (!e.end.pending) {
         chunk.events[kept++] = e;
         continue;
       }
-      if (count++ == 0) AppendEntry(chunk.store, -i);
-      AppendEntry(chunk.store, e.firstIndex);
+      ++count;
+      group.Add(e.firstIndex, i, [&chunk](int32_t entry) { AppendStoreEntry(chunk.store, entry); });
       if (e.end.termCount >= s_.minSaveLength) {
         AppendProgressionLine<W>(chunk.inspection, e.end.termCount, v(e.firstIndex),
                                  static_cast<Value>(v(i) - v(e.firstIndex)));
@@ -439,14 +441,6 @@ class Len3Walker {
     }
     chunk.events.resize(kept);
     return count;
-  }
-
-  static void AppendEntry(std::vector<unsigned char>& bytes, int32_t entry) {
-    const auto x = static_cast<uint32_t>(entry);
-    const unsigned char b[4] = {static_cast<unsigned char>(x), static_cast<unsigned char>(x >> 8),
-                                static_cast<unsigned char>(x >> 16),
-                                static_cast<unsigned char>(x >> 24)};
-    bytes.insert(bytes.end(), b, b + 4);
   }
 
   // Follows m - d, m, m + d upward with the bitmap, one bit test per further term, and keeps
@@ -507,8 +501,8 @@ class Len3Walker {
       // the files at once, with the checkpoint that covers it. A line's continuations share
       // one group of the store, so a flush at a line's end leaves the store's bytes as they
       // would have been.
-      if (pending.pendingCount + pending.encodedCount >= s_.heldPendingLimit ||
-          HeldResultBytes() >= s_.heldResultBytesLimit) {
+      if (pending.pendingCount + pending.encodedCount >= s_.testing.heldPendingLimit ||
+          HeldResultBytes() >= s_.testing.heldResultBytesLimit) {
         WriteCheckpoint(out.line);
       }
     }

@@ -183,7 +183,7 @@ TYPED_TEST(Adding, NumberAboveTheLimitStopsTheRun) {
 
 TYPED_TEST(Adding, FullTableStopsAfterSaving) {
   using W = TypeParam;
-  this->state.table.maxRecordCount = 4;
+  this->state.testing.maxRecordCount = 4;
   const auto run = this->Add({{"n.txt", "1\n2\n3\n4\n5\n"}}, {"n.txt"});
   EXPECT_EQ(run.output, kPrompt +
                             "データ数が上限(3個)に達したため、これ以上登録できません。\r\n"

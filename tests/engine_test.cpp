@@ -34,13 +34,13 @@ void ExpectSameAsReference(const std::vector<std::vector<uint64_t>>& batches, in
   std::vector<std::unique_ptr<EngineRun<W>>> runs;
   for (const Engine& e : engines) {
     auto run = std::make_unique<EngineRun<W>>();
-    run->state.referenceEngine = e.reference;
+    run->state.testing.referenceEngine = e.reference;
     run->state.threadCount = e.threads;
     run->state.minSaveLength = minSave;
     run->state.prune = prune;
     // Small limits make the fast engines flush between displays.
-    run->state.heldPendingLimit = 7;
-    run->state.heldResultBytesLimit = 300;
+    run->state.testing.heldPendingLimit = 7;
+    run->state.testing.heldResultBytesLimit = 300;
     // Ticks from the test's own clock: progress lines and checkpoints fall on the same lines in
     // every engine however long a run takes (1 ms a reading shows none in short runs).
     run->fake.tickStep = tickStep == 0 ? 1 : tickStep;
@@ -200,9 +200,9 @@ void ExpectSameWholeRuns(const std::vector<std::vector<uint64_t>>& batches, int3
       fake.tickStep = 300;
       fake.input = {"new.txt", std::to_string(minSave), ""};
       SearchState<W> state;
-      state.referenceEngine = engines[k].reference;
+      state.testing.referenceEngine = engines[k].reference;
       state.threadCount = engines[k].threads;
-      state.heldPendingLimit = 5 + static_cast<int32_t>(b);
+      state.testing.heldPendingLimit = 5 + static_cast<int32_t>(b);
       results.push_back(
           kvtest::RunInDirectory([&state] { RunSearchProgram(state); }, fake, dirs[k]->path()));
     }
@@ -268,9 +268,9 @@ void ExpectPruningKeepsTheResults(const std::vector<std::vector<uint64_t>>& batc
       fake.tickStep = 300;
       fake.input = {"new.txt", std::to_string(minSave), ""};
       SearchState<W> state;
-      state.referenceEngine = engine.reference;
+      state.testing.referenceEngine = engine.reference;
       state.threadCount = engine.threads;
-      state.heldPendingLimit = 5 + static_cast<int32_t>(b);
+      state.testing.heldPendingLimit = 5 + static_cast<int32_t>(b);
       state.prune = pruned == 1;
       const auto run =
           kvtest::RunInDirectory([&state] { RunSearchProgram(state); }, fake, dirs[pruned].path());

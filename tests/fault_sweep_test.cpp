@@ -391,7 +391,7 @@ Scenario SearchScenario(uint64_t scale, unsigned threads = 1) {
     SearchState<W> s;
     s.threadCount = threads;
     // With workers, small amounts held in memory: the search writes while they run.
-    if (threads > 1) s.heldPendingLimit = 8;
+    if (threads > 1) s.testing.heldPendingLimit = 8;
     RunSearchProgram(s);
   };
   const uint64_t top = 60 * scale;

@@ -6,6 +6,7 @@
 #include "console/numtext.h"
 #include "format/filenames.h"
 #include "format/instantiate.h"
+#include "format/storeform.h"
 #include "platform/fileutil.h"
 #include "platform/platform.h"
 #include "search/files/files.h"
@@ -14,16 +15,12 @@
 namespace kv {
 namespace {
 
-constexpr int64_t kHeaderBytes = 12;
 constexpr size_t kPieceBytes = 1 << 20;
 
 // The same message for every write of the store, whoever writes it; the line after it names the
 // file and the reason.
 [[noreturn]] void StoreFailed() {
-  PrintLine("ContData.txt の変換中にファイル書き込みに失敗しました。");
-  PrintLine("緊急停止します。");
-  PrintFileError(kStoreFile);
-  EndRun(kFailed);
+  EmergencyStop("ContData.txt の変換中にファイル書き込みに失敗しました。", kStoreFile);
 }
 
 }  // namespace
@@ -49,7 +46,10 @@ void SaveContData(SearchState<W>& s) {
   std::vector<unsigned char> bytes(
       std::min(kPieceBytes, 16 + 8 * static_cast<size_t>(std::max(list.pendingCount, 0))));
   size_t used = 0;
-  int64_t writeAt = 0;
+  // A batch goes after the last whole entry: the torn tail of a write that was cut short must
+  // not shift every entry written after it. A torn header is written again.
+  const int64_t appendAt = StoreAppendOffset(size);
+  const int64_t writeAt = std::max<int64_t>(appendAt, 0);
   bool ok = true;
   bool positioned = false;
   auto write = [&](const unsigned char* data, size_t count) {
@@ -66,19 +66,12 @@ void SaveContData(SearchState<W>& s) {
     if (!ok) StoreFailed();
   };
   auto add = [&](int32_t entry) {
-    if (used + 4 > bytes.size()) writePiece();
-    StoreLE<uint32_t>(bytes.data() + used, static_cast<uint32_t>(entry));
-    used += 4;
+    constexpr auto kEntryBytes = static_cast<size_t>(kStoreEntryBytes);
+    if (used + kEntryBytes > bytes.size()) writePiece();
+    PutStoreEntry(bytes.data() + used, entry);
+    used += kEntryBytes;
   };
-  // A batch goes after the last whole entry: the torn tail of a write that was cut short must
-  // not shift every entry written after it. A torn header is written again.
-  if (size < kHeaderBytes) {
-    add(-20);
-    add(static_cast<int32_t>(static_cast<uint32_t>(s.table.DataCount()) + 1U));
-    add(0);
-  } else {
-    writeAt = kHeaderBytes + (size - kHeaderBytes) / 4 * 4;
-  }
+  if (appendAt < 0) EncodeStoreHeader(s.table.DataCount(), add);
 
   if (!Os().Exists(kInspectionFile)) {
     AppendToTextFile(kInspectionFile,
@@ -96,14 +89,10 @@ void SaveContData(SearchState<W>& s) {
 
   std::string text;
   text.reserve(100000);
-  int32_t previousSecond = 0;
+  StoreGroupEncoder groups;
   for (int32_t n = 0; n < list.pendingCount; ++n) {
     const PendingEntry& item = list.entries[static_cast<size_t>(n)];
-    if (item.secondIndex != previousSecond) {
-      add(-item.secondIndex);
-      previousSecond = item.secondIndex;
-    }
-    add(item.firstIndex);
+    groups.Add(item.firstIndex, item.secondIndex, add);
     if (item.termCount >= s.minSaveLength) {
       const auto first = s.table.ValueAt(item.firstIndex);
       AppendProgressionLine<W>(text, item.termCount, first,

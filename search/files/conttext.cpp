@@ -7,6 +7,7 @@
 #include "console/numtext.h"
 #include "format/filenames.h"
 #include "format/instantiate.h"
+#include "format/storeform.h"
 #include "platform/fileutil.h"
 #include "platform/platform.h"
 #include "search/files/files.h"
@@ -32,7 +33,7 @@ bool StoreIsUngrouped() {
   unsigned char head[4];
   const bool got = ReadExactly(*file, head, 4);
   file->Close();
-  return got && LoadLE<int32_t>(head) > -20;
+  return got && StoreHeadIsUngrouped(head);
 }
 
 // Turns the fields of the records into pending items, checking each record against the table.

@@ -135,10 +135,7 @@ RunPoint PointOnDisk(const std::string& tableFile, const std::string& halfFile,
 }
 
 [[noreturn]] void Failed(const std::string& name, const char* what) {
-  PrintLine(name + " : " + what);
-  PrintLine("緊急停止します。");
-  PrintFileError(name);
-  EndRun(kFailed);
+  EmergencyStop(name + " : " + what, name);
 }
 
 FileMark MarkOf(const std::string& name) {
@@ -169,12 +166,7 @@ void Write(const Entry* next, bool first) {
   if (next != nullptr) text += Describe(*next);
   text += "end\n";
   if (ReplaceFileSafely(kJournalFile, kTempJournalFile, text)) return;
-  if (first) {
-    PrintLine("作業フォルダにファイルを書き込めません。");
-    PrintLine("緊急停止します。");
-    PrintFileError(kJournalFile);
-    EndRun(kFailed);
-  }
+  if (first) EmergencyStop("作業フォルダにファイルを書き込めません。", kJournalFile);
   Failed(kJournalFile, "ファイル書き込みに失敗しました。");
 }
 
@@ -526,6 +518,13 @@ bool JournalAdvance(const RunPoint& next, std::initializer_list<const char*> gon
 }
 
 void LeaveJournal() { journal.open = false; }
+
+void EmergencyStop(const std::string& message, const std::string& file) {
+  PrintLine(message);
+  PrintLine("緊急停止します。");
+  PrintFileError(file);
+  EndRun(kFailed);
+}
 
 void CloseJournal() {
   if (!journal.open) return;

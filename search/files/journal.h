@@ -52,4 +52,9 @@ void CloseJournal();
 // The run ends: the journal stays on disk as it is, and nothing more is recorded in it.
 void LeaveJournal();
 
+// Ends the run after a file could not be read, written, renamed or removed: prints `message`,
+// then the stop line and the line that names `file` with the system's reason; exit status
+// kFailed. What the files hold after the last point stays for the next run to cut back.
+[[noreturn]] void EmergencyStop(const std::string& message, const std::string& file);
+
 }  // namespace kv

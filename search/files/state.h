@@ -21,9 +21,6 @@ struct NumberTable {
   // Set by ReadData when the table in memory is ahead of its file (a checkpoint was laid over
   // it, or a header left behind was repaired): the run then saves it even if nothing is added.
   bool needsSave = false;
-  // Largest recordCount that AddData may reach; every cursor (up to N + 1) must fit 32 bits.
-  // Lowered by tests.
-  int32_t maxRecordCount = 2147483647;
 
   typename W::Value Largest() const { return records[0].value; }
   int32_t DataCount() const { return records[0].lowerCursor; }
@@ -58,6 +55,20 @@ struct PendingList {
   std::string inspection;
 };
 
+// Limits and choices that only the tests and the benchmarks change; the programs keep these
+// values.
+struct TestSettings {
+  // Largest recordCount that AddData may reach; every cursor (up to N + 1) must fit 32 bits.
+  int32_t maxRecordCount = 2147483647;
+  // Searches with the plain one-line-at-a-time engine that the fast engines are checked
+  // against, on one thread.
+  bool referenceEngine = false;
+  // The fast engines write what they found to the files, with a checkpoint, once this many
+  // continuations or bytes of result lines are held in memory.
+  int32_t heldPendingLimit = 1 << 20;
+  size_t heldResultBytesLimit = size_t{32} << 20;
+};
+
 template <typename W>
 struct SearchState {
   using Value = typename W::Value;
@@ -80,13 +91,7 @@ struct SearchState {
   RunObserver* observer = nullptr;
   // Worker threads for the searches; 0 uses every hardware thread.
   unsigned threadCount = 0;
-  // Searches with the plain one-line-at-a-time engine that the fast engines are checked
-  // against, on one thread.
-  bool referenceEngine = false;
-  // The fast engines write what they found to the files, with a checkpoint, once this many
-  // continuations or bytes of result lines are held in memory.
-  int32_t heldPendingLimit = 1 << 20;
-  size_t heldResultBytesLimit = size_t{32} << 20;
+  TestSettings testing;
 };
 
 }  // namespace kv

@@ -129,7 +129,7 @@ int16_t ReadData(SearchState<W>& s) {
   if (tableSize < 0) ReadFailed(W::kTableFile);
   const int64_t tableBytes = tableSize / R * R;
   // The records hold cursors up to N + 1, so the table can never reach 2^31 records.
-  if (tableBytes / R > t.maxRecordCount) TooLarge(W::kTableFile);
+  if (tableBytes / R > s.testing.maxRecordCount) TooLarge(W::kTableFile);
 
   TableRecord<W> tableHeader{0, 0, 0};
   if (tableBytes >= R && !ReadRecordsAt(*table, 0, 1, &tableHeader)) ReadFailed(W::kTableFile);
@@ -142,9 +142,9 @@ int16_t ReadData(SearchState<W>& s) {
     const int64_t halfSize = half->Size();
     halfBytes = halfSize < 0 ? 0 : halfSize / R * R;
     TableRecord<W> halfHeader{0, 0, 0};
-    const bool matches = halfBytes >= R && tableBytes >= R && halfBytes / R <= t.maxRecordCount &&
-                         ReadRecordsAt(*half, 0, 1, &halfHeader) &&
-                         SameRecord(halfHeader, tableHeader);
+    const bool matches =
+        halfBytes >= R && tableBytes >= R && halfBytes / R <= s.testing.maxRecordCount &&
+        ReadRecordsAt(*half, 0, 1, &halfHeader) && SameRecord(halfHeader, tableHeader);
     if (matches) {
       PrintLine("中途データを発見したので使用します。");
     } else {

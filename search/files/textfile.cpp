@@ -1,6 +1,4 @@
 // Appending text to the system's text files (result files, inspection text, skipped numbers).
-#include "console/console.h"
-#include "format/filenames.h"
 #include "platform/fileutil.h"
 #include "platform/platform.h"
 #include "search/files/files.h"
@@ -39,10 +37,7 @@ void AppendToTextFile(const std::string& name, std::string_view text, bool addLi
   // disk before the run moves on from that point.
   JournalTrack(name);
   if (!DropTornLine(name) || !AppendToFile(name, content, !JournalOpen())) {
-    PrintLine(name + " : ファイル書き込みに失敗しました。");
-    PrintLine("緊急停止します。");
-    PrintFileError(name);
-    EndRun(kFailed);
+    EmergencyStop(name + " : ファイル書き込みに失敗しました。", name);
   }
 }
 

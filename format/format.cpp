@@ -1,2 +1,0 @@
-// The formats are headers; this file gives their library its one source.
-namespace kv {}
