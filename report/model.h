@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "report/valueindex.h"
 
 namespace kv {
 
@@ -47,21 +48,11 @@ struct TableView {
   uint64_t Largest() const { return values.empty() ? 0 : values.back(); }
   int64_t Count() const { return static_cast<int64_t>(values.size()); }
   bool AllPrime() const { return present && compositeCount == 0; }
-  bool Contains(uint64_t v) const {
-    if (values.empty() || v < values.front() || v > values.back()) return false;
-    if (!bits_.empty()) {
-      const uint64_t x = v - values.front();
-      return ((bits_[static_cast<size_t>(x >> 6)] >> (x & 63)) & 1) != 0;
-    }
-    return InBucket(v);
-  }
+  bool Contains(uint64_t v) const { return index_.Contains(values, v); }
   void BuildIndex();
 
  private:
-  bool InBucket(uint64_t v) const;
-  std::vector<uint64_t> bits_;
-  std::vector<uint32_t> bucketStart_;
-  int shift_ = 0;
+  ValueIndex<uint64_t> index_;
 };
 
 // The kinds of problem the check reports, each counted with its first few examples. Each is a
