@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "report/valueindex.h"
 
 namespace kv {
 
@@ -47,24 +48,15 @@ struct TableView {
   uint64_t Largest() const { return values.empty() ? 0 : values.back(); }
   int64_t Count() const { return static_cast<int64_t>(values.size()); }
   bool AllPrime() const { return present && compositeCount == 0; }
-  bool Contains(uint64_t v) const {
-    if (values.empty() || v < values.front() || v > values.back()) return false;
-    if (!bits_.empty()) {
-      const uint64_t x = v - values.front();
-      return ((bits_[static_cast<size_t>(x >> 6)] >> (x & 63)) & 1) != 0;
-    }
-    return InBucket(v);
-  }
+  bool Contains(uint64_t v) const { return index_.Contains(values, v); }
   void BuildIndex();
 
  private:
-  bool InBucket(uint64_t v) const;
-  std::vector<uint64_t> bits_;
-  std::vector<uint32_t> bucketStart_;
-  int shift_ = 0;
+  ValueIndex<uint64_t> index_;
 };
 
-// The kinds of problem the check reports, each counted with its first few examples.
+// The kinds of problem the check reports, each counted with its first few examples. Each is a
+// row of kChecks below, in this order.
 enum class Problem {
   kComposite,       // a term of a listed progression is not prime
   kNotInTable,      // a term within the table's range is not in the table
@@ -81,6 +73,48 @@ enum class Problem {
   kSievedMissing,   // a prime of the list's range above the table that is no candidate
   kCount
 };
+
+// What a check needs to be made at all; without it the check is shown as not made ("-").
+enum Needs : unsigned {
+  kNeedsNothing = 0,
+  kNeedsTable = 1,       // the table (the sieved list is read with the table of its build)
+  kNeedsPrimes = 2,      // a table of primes only, or none
+  kNeedsComparison = 4,  // at least one count compared with a published value
+};
+
+// One check: the kind of problem it finds, its label in the report, and what it needs.
+struct CheckRow {
+  Problem kind;
+  const char* label;
+  unsigned needs;
+};
+
+// Every check, in the order of the report's list and of the Problem kinds. A new check is a row
+// here (and a kind above) plus the code that finds its problems.
+inline constexpr CheckRow kChecks[] = {
+    {Problem::kComposite, "素数でない項を含む数列", kNeedsPrimes},
+    {Problem::kNotInTable, "データに無い項を含む数列", kNeedsTable},
+    {Problem::kContinues, "次の項がデータに有る数列", kNeedsTable},
+    {Problem::kEndUnconfirmed, "終了を確認できない数列", kNeedsTable},
+    {Problem::kLongerMissing, "前の項からの長い数列が無い数列", kNeedsTable},
+    {Problem::kRepeated, "重複した行", kNeedsNothing},
+    {Problem::kWrongFile, "長さの違うファイルに有る行", kNeedsNothing},
+    {Problem::kUnreadable, "読み取れない行", kNeedsNothing},
+    {Problem::kStoreMismatch, "データと一致しない継続データの項目", kNeedsTable},
+    {Problem::kLiterature, "文献の値と一致しない数", kNeedsComparison},
+    {Problem::kSievedOrder, "篩い掛けデータの昇順でない候補", kNeedsTable},
+    {Problem::kSievedRange, "篩い掛けデータの範囲外の候補", kNeedsTable},
+    {Problem::kSievedMissing, "篩い掛けデータに無い範囲内の素数", kNeedsTable | kNeedsPrimes},
+};
+
+constexpr bool ChecksInKindOrder() {
+  size_t k = 0;
+  for (const CheckRow& c : kChecks) {
+    if (static_cast<size_t>(c.kind) != k++) return false;
+  }
+  return k == static_cast<size_t>(Problem::kCount);
+}
+static_assert(ChecksInKindOrder(), "kChecks holds one row per Problem, in its order");
 
 struct Problems {
   static constexpr size_t kExamples = 3;

@@ -36,24 +36,6 @@ std::string Left(const std::string& text, size_t width) {
 }
 std::string Number(int64_t n) { return IntegerToText(static_cast<uint64_t>(n)); }
 
-const char* const kProblemLabels[] = {
-    "素数でない項を含む数列",
-    "データに無い項を含む数列",
-    "次の項がデータに有る数列",
-    "終了を確認できない数列",
-    "前の項からの長い数列が無い数列",
-    "重複した行",
-    "長さの違うファイルに有る行",
-    "読み取れない行",
-    "データと一致しない継続データの項目",
-    "文献の値と一致しない数",
-    "篩い掛けデータの昇順でない候補",
-    "篩い掛けデータの範囲外の候補",
-    "篩い掛けデータに無い範囲内の素数",
-};
-static_assert(sizeof kProblemLabels / sizeof kProblemLabels[0] ==
-              static_cast<size_t>(Problem::kCount));
-
 constexpr const char* kAllPassed = "全ての検査に合格しました。";
 
 class Report {
@@ -334,21 +316,21 @@ class Report {
       Print("素数判定: データの数 " + Number(table_.Count()) + " 個、データに無い項 " +
             Number(results_.termsTested) + " 個");
     }
-    for (size_t k = 0; k < static_cast<size_t>(Problem::kCount); ++k) {
-      const auto p = static_cast<Problem>(k);
-      // The sieved list is read with the table of its build.
-      const bool needsTable = p == Problem::kNotInTable || p == Problem::kContinues ||
-                              p == Problem::kEndUnconfirmed || p == Problem::kLongerMissing ||
-                              p == Problem::kStoreMismatch || p == Problem::kSievedOrder ||
-                              p == Problem::kSievedRange || p == Problem::kSievedMissing;
-      const bool needsPrimes = p == Problem::kComposite || p == Problem::kSievedMissing;
-      const bool skipped = (needsPrimes && table_.present && !table_.AllPrime()) ||
-                           (needsTable && !table_.present) ||
-                           (p == Problem::kLiterature && literature_.compared == 0);
-      Print("  " + Left(kProblemLabels[k], 36) +
-            Right(skipped ? std::string("-") : Number(problems_.count[k]), 10));
+    for (const CheckRow& check : kChecks) {
+      const auto k = static_cast<size_t>(check.kind);
+      Print("  " + Left(check.label, 36) +
+            Right(Made(check) ? Number(problems_.count[k]) : std::string("-"), 10));
       for (const std::string& example : problems_.examples[k]) Print("    " + example);
     }
+  }
+
+  // Whether the files hold what `check` needs: without it the check is not made.
+  bool Made(const CheckRow& check) const {
+    const bool lacking =
+        ((check.needs & kNeedsTable) != 0 && !table_.present) ||
+        ((check.needs & kNeedsPrimes) != 0 && table_.present && !table_.AllPrime()) ||
+        ((check.needs & kNeedsComparison) != 0 && literature_.compared == 0);
+    return !lacking;
   }
 
   const std::string& directory_;

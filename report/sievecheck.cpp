@@ -12,6 +12,7 @@
 
 #include "console/numtext.h"
 #include "platform/fileutil.h"
+#include "report/listlookup.h"
 #include "report/primality.h"
 #include "search/engine/parallel.h"
 
@@ -222,11 +223,9 @@ void CheckSievedEntries(const std::string& file, std::span<const V> entries, uin
   const uint64_t start = entries[0];
   const uint64_t end = entries[1];
   const std::string range = Text(start) + " - " + Text(end);
-  bool ascending = true;
   for (size_t k = 2; k < entries.size(); ++k) {
     const uint64_t v = entries[k];
     if (k > 2 && v <= entries[k - 1]) {
-      ascending = false;
       problems.Add(Problem::kSievedOrder, file + " 項目 " + Index(k) + " : " + Text(v) +
                                               " (前の項目 " + Text(entries[k - 1]) + ")");
     }
@@ -250,14 +249,8 @@ void CheckSievedEntries(const std::string& file, std::span<const V> entries, uin
                     " までを調べました。");
   }
   std::vector<V> sorted;
-  std::span<const V> candidates = entries.subspan(2);
-  if (!ascending) {
-    sorted.assign(candidates.begin(), candidates.end());
-    std::sort(sorted.begin(), sorted.end());
-    candidates = sorted;
-  }
-  const MissingPrimes missing =
-      FindMissingPrimes<V>(lo, hi, candidates, Problems::kExamples, threads);
+  const MissingPrimes missing = FindMissingPrimes<V>(lo, hi, CandidatesInRange(entries, sorted),
+                                                     Problems::kExamples, threads);
   for (const uint64_t p : missing.first) {
     problems.Add(Problem::kSievedMissing,
                  file + " : 範囲 " + range + " の素数 " + Text(p) + " が候補に有りません。");

@@ -8,13 +8,14 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <utility>
 
 #include "console/numtext.h"
 #include "format/records.h"
+#include "report/listlookup.h"
 #include "report/primality.h"
 #include "report/sievecheck.h"
 #include "search/engine/parallel.h"
-#include "search/engine/sievedbitmap.h"
 #include "search/files/files.h"
 
 namespace kv {
@@ -122,34 +123,26 @@ ReadStatus LoadTable(const std::string& directory, TableView& view,
     return ReadStatus::kFailed;
   }
 
-  auto list = std::make_shared<SievedList<W>>();
+  using Value = typename W::Value;
   const std::string sievedName = PathIn(directory, W::kSievedFile);
   view.sievedFile = W::kSievedFile;
   // Read by kvreport's own code, damaged or not: its check says what is wrong with it.
-  if (ReadSievedFile(sievedName, list->entries)) {
-    list->count = static_cast<uint32_t>(list->entries.size());
-    // Room behind the entries keeps the range ends readable in a list of fewer than two.
-    list->entries.resize(list->entries.size() + 2, 0);
-    view.sievedPresent = list->count >= 2;
-    view.sievedStart = list->count >= 1 ? list->entries[0] : 0;
-    view.sievedEnd = list->count >= 2 ? list->entries[1] : 0;
-    view.sievedCandidates = list->count > 2 ? list->count - 2 : 0;
-  } else if (Os().Exists(sievedName)) {
+  std::vector<Value> entries;
+  if (!ReadSievedFile(sievedName, entries) && Os().Exists(sievedName)) {
     lines.push_back(std::string(W::kSievedFile) + " の読み込みに失敗しました。");
     return ReadStatus::kFailed;
   }
-  // The search's own bitmap of the list: one bit test per value.
-  auto bitmap = std::make_shared<SievedBitmap<W>>(*list);
-  view.ruledOut = [list, bitmap](uint64_t v) {
-    return v <= std::numeric_limits<typename W::Value>::max() &&
-           bitmap->RuledOut(static_cast<typename W::Value>(v));
-  };
+  view.sievedPresent = entries.size() >= 2;
+  view.sievedStart = entries.size() >= 1 ? entries[0] : 0;
+  view.sievedEnd = entries.size() >= 2 ? entries[1] : 0;
+  view.sievedCandidates = entries.size() > 2 ? static_cast<int64_t>(entries.size()) - 2 : 0;
+  auto list = std::make_shared<const SievedLookup<Value>>(std::move(entries));
+  view.ruledOut = [list](uint64_t v) { return list->RuledOut(v); };
   const uint64_t largest = view.Largest();
   view.checkSieved = [list, largest](bool primes, Problems& problems,
                                      std::vector<std::string>& shown) {
-    CheckSievedEntries<typename W::Value>(
-        W::kSievedFile, std::span<const typename W::Value>(list->entries.data(), list->count),
-        largest, primes, Os().HardwareThreads(), problems, shown);
+    CheckSievedEntries<Value>(W::kSievedFile, list->entries(), largest, primes,
+                              Os().HardwareThreads(), problems, shown);
   };
   return ReadStatus::kOk;
 }
@@ -182,40 +175,8 @@ std::string PathIn(const std::string& directory, const std::string& name) {
   return last == '/' || last == '\\' ? directory + name : directory + "/" + name;
 }
 
-bool TableView::InBucket(uint64_t v) const {
-  const size_t bucket = static_cast<size_t>((v - values.front()) >> shift_);
-  const auto begin = values.begin() + bucketStart_[bucket];
-  const auto end = values.begin() + bucketStart_[bucket + 1];
-  const auto at = std::lower_bound(begin, end, v);
-  return at != end && *at == v;
-}
-
-// Buckets of equal value spans, about two values each: bucketStart_[b] is the first value of
-// bucket b or above.
-void TableView::BuildIndex() {
-  bits_.clear();
-  bucketStart_.clear();
-  if (values.empty()) return;
-  const uint64_t span = values.back() - values.front();
-  // A bitmap of at most 64 bits per value.
-  if (span / 64 <= values.size()) {
-    bits_.assign(static_cast<size_t>(span / 64) + 1, 0);
-    for (const uint64_t v : values) {
-      const uint64_t x = v - values.front();
-      bits_[static_cast<size_t>(x >> 6)] |= uint64_t{1} << (x & 63);
-    }
-    return;
-  }
-  shift_ = 0;
-  while ((span >> shift_) > values.size() / 2 + 1) ++shift_;
-  const size_t buckets = static_cast<size_t>(span >> shift_) + 2;
-  bucketStart_.assign(buckets + 1, 0);
-  size_t i = 0;
-  for (size_t b = 0; b <= buckets; ++b) {
-    while (i < values.size() && ((values[i] - values.front()) >> shift_) < b) ++i;
-    bucketStart_[b] = static_cast<uint32_t>(i);
-  }
-}
+// A bitmap of at most 64 bits per value for a dense table, buckets for a sparse one.
+void TableView::BuildIndex() { index_.Build(values, 64); }
 
 ReadStatus LoadReportTable(const std::string& directory, const std::vector<FileEntry>& files,
                            TableView& view, std::vector<std::string>& lines) {

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "platform/fileutil.h"
+#include "report/listlookup.h"
 #include "report/primality.h"
 #include "report/sievecheck.h"
 #include "tests/process.h"
@@ -255,6 +256,45 @@ TEST(Report, ListCheckSieveFindsEveryMissingPrime) {
   int64_t expected = 0;
   for (uint64_t v = high; v <= high + 3000; ++v) expected += IsPrime(v) ? 1 : 0;
   EXPECT_EQ(beyond.count, expected);
+}
+
+// kvreport's own lookup in the sieved list against a plain reading of the list: a value is ruled
+// out when it lies in the range and is no candidate; at the range's ends and the width's end, in
+// the bitmaps (of every value or of the odd ones) and in the buckets, with candidates below the
+// range's start, out of order or repeated, and never by fewer than two entries.
+template <typename Value>
+void ExpectListLookupAgreesWithTheEntries() {
+  const uint64_t top = std::numeric_limits<Value>::max();
+  const uint64_t wide = 1000 + (uint64_t{1} << 30);
+  const std::vector<std::vector<uint64_t>> lists = {
+      {},
+      {1000},
+      {1000, 1300},
+      {1300, 1000, 1001},
+      {1000, 1300, 1000, 1002, 1003, 1129, 1299, 1300},
+      {1010, 1300, 1001, 1003, 1011, 1013},
+      {1000, 1300, 1129, 1003, 1001, 1129, 1400},
+      {top - 300, top, top - 298, top - 12, top - 2, top},
+      {top - 300, top, top - 299, top - 1},
+      {1000, wide, 1001, 1003, wide - 1},
+  };
+  for (const auto& entries : lists) {
+    const SievedLookup<Value> lookup(std::vector<Value>(entries.begin(), entries.end()));
+    for (const uint64_t at : {uint64_t{1000}, uint64_t{1300}, top - 300, top}) {
+      // Past the width's end only for 32-bit values.
+      const uint64_t last = at + 20 < at ? top : at + 20;
+      for (uint64_t v = at - 20; v <= last && v >= at - 20; ++v) {
+        const bool expected = entries.size() >= 2 && v >= entries[0] && v <= entries[1] &&
+                              std::find(entries.begin() + 2, entries.end(), v) == entries.end();
+        ASSERT_EQ(lookup.RuledOut(v), expected) << entries.size() << " entries, " << v;
+      }
+    }
+  }
+}
+
+TEST(Report, ListLookupAgreesWithTheEntries) {
+  ExpectListLookupAgreesWithTheEntries<uint32_t>();
+  ExpectListLookupAgreesWithTheEntries<uint64_t>();
 }
 
 TEST(Report, SummaryOfGrownTablesMatchesTheEnumeration) {
