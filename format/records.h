@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "format/width.h"
 #include "platform/fileutil.h"
@@ -58,5 +60,34 @@ bool WriteRecords(Sink& sink, const TableRecord<W>* records, int64_t count) {
   return WriteItems(sink, count, kRecordBytes<W>,
                     [records](unsigned char* p, int64_t i) { EncodeRecord<W>(p, records[i]); });
 }
+
+// What a loaded table must satisfy: each data record against the one before it (null for the
+// first) in a table of n data records, and the header against the value of record `count`. The
+// search and kvreport refuse the same tables with the same lines.
+enum class TableFault { kNone, kOrder, kRange, kCursor, kHeader };
+
+template <typename W>
+TableFault CheckTableRecord(const TableRecord<W>& r, const TableRecord<W>* previous, int32_t n) {
+  const int64_t cursorLimit = static_cast<int64_t>(n) + 1;
+  if (r.value > W::kLimit) return TableFault::kRange;
+  if (previous != nullptr && r.value <= previous->value) return TableFault::kOrder;
+  if (r.lowerCursor < 0 || r.lowerCursor > cursorLimit || r.upperCursor < 0 ||
+      r.upperCursor > cursorLimit) {
+    return TableFault::kCursor;
+  }
+  return TableFault::kNone;
+}
+
+template <typename W>
+TableFault CheckTableHeader(const TableRecord<W>& header, int32_t n,
+                            typename W::Value valueAtCount) {
+  const int32_t count = header.lowerCursor;
+  if (count < 0 || count > n) return TableFault::kHeader;
+  const typename W::Value expected = count == 0 ? 0 : valueAtCount;
+  return header.value == expected ? TableFault::kNone : TableFault::kHeader;
+}
+
+// The lines that tell why a table file cannot be used; `index` is the first bad record.
+std::vector<std::string> TableFaultLines(const std::string& file, TableFault fault, int32_t index);
 
 }  // namespace kv

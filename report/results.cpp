@@ -10,8 +10,8 @@
 #include "console/numtext.h"
 #include "format/filenames.h"
 #include "format/linetext.h"
+#include "platform/workers.h"
 #include "report/primality.h"
-#include "search/engine/parallel.h"
 
 namespace kv {
 namespace {

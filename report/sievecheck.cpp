@@ -12,9 +12,9 @@
 
 #include "console/numtext.h"
 #include "platform/fileutil.h"
+#include "platform/workers.h"
 #include "report/listlookup.h"
 #include "report/primality.h"
-#include "search/engine/parallel.h"
 
 namespace kv {
 namespace {

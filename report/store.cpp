@@ -11,7 +11,7 @@
 #include "format/storeform.h"
 #include "format/width.h"
 #include "platform/fileutil.h"
-#include "search/engine/parallel.h"
+#include "platform/workers.h"
 
 namespace kv {
 namespace {

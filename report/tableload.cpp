@@ -12,11 +12,10 @@
 
 #include "console/numtext.h"
 #include "format/records.h"
+#include "platform/workers.h"
 #include "report/listlookup.h"
 #include "report/primality.h"
 #include "report/sievecheck.h"
-#include "search/engine/parallel.h"
-#include "search/files/files.h"
 
 namespace kv {
 namespace {

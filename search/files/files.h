@@ -13,16 +13,6 @@
 namespace kv {
 
 // Number table and checkpoint files.
-// What a loaded table must satisfy: each data record against the one before it (null for the
-// first) in a table of n data records, and the header against the value of record `count`.
-enum class TableFault { kNone, kOrder, kRange, kCursor, kHeader };
-template <typename W>
-TableFault CheckTableRecord(const TableRecord<W>& r, const TableRecord<W>* previous, int32_t n);
-template <typename W>
-TableFault CheckTableHeader(const TableRecord<W>& header, int32_t n,
-                            typename W::Value valueAtCount);
-// The lines that tell why a table file cannot be used; `index` is the first bad record.
-std::vector<std::string> TableFaultLines(const std::string& file, TableFault fault, int32_t index);
 template <typename W>
 int16_t ReadData(SearchState<W>& s);
 template <typename W>

@@ -68,48 +68,6 @@ TableFault CheckTable(NumberTable<W>& t, int32_t& badIndex) {
 }  // namespace
 
 template <typename W>
-TableFault CheckTableRecord(const TableRecord<W>& r, const TableRecord<W>* previous, int32_t n) {
-  const int64_t cursorLimit = static_cast<int64_t>(n) + 1;
-  if (r.value > W::kLimit) return TableFault::kRange;
-  if (previous != nullptr && r.value <= previous->value) return TableFault::kOrder;
-  if (r.lowerCursor < 0 || r.lowerCursor > cursorLimit || r.upperCursor < 0 ||
-      r.upperCursor > cursorLimit) {
-    return TableFault::kCursor;
-  }
-  return TableFault::kNone;
-}
-
-template <typename W>
-TableFault CheckTableHeader(const TableRecord<W>& header, int32_t n,
-                            typename W::Value valueAtCount) {
-  const int32_t count = header.lowerCursor;
-  if (count < 0 || count > n) return TableFault::kHeader;
-  const typename W::Value expected = count == 0 ? 0 : valueAtCount;
-  return header.value == expected ? TableFault::kNone : TableFault::kHeader;
-}
-
-std::vector<std::string> TableFaultLines(const std::string& file, TableFault fault, int32_t index) {
-  std::vector<std::string> lines{file + " の内容が壊れているため使用できません。"};
-  const std::string where = "レコード番号 " + RealToText(index) + " : ";
-  switch (fault) {
-    case TableFault::kOrder:
-      lines.push_back(where + "データが昇順に並んでいません。");
-      break;
-    case TableFault::kRange:
-      lines.push_back(where + "データが使用可能範囲を超えています。");
-      break;
-    case TableFault::kCursor:
-      lines.push_back(where + "探索位置がデータの範囲外です。");
-      break;
-    default:
-      lines.push_back("先頭レコードのデータ数・最大値がデータと一致しません。");
-      break;
-  }
-  lines.push_back("ファイルを確認してから再度実行して下さい。");
-  return lines;
-}
-
-template <typename W>
 int16_t ReadData(SearchState<W>& s) {
   constexpr int64_t R = kRecordBytes<W>;
   NumberTable<W>& t = s.table;
@@ -298,15 +256,13 @@ int32_t FindEntry(const NumberTable<W>& table, typename W::Value value, int32_t 
   return 0;
 }
 
-#define KV_INSTANTIATE(W)                                                                         \
-  template TableFault CheckTableRecord<W>(const TableRecord<W>&, const TableRecord<W>*, int32_t); \
-  template TableFault CheckTableHeader<W>(const TableRecord<W>&, int32_t, typename W::Value);     \
-  template int16_t ReadData<W>(SearchState<W>&);                                                  \
-  template void AppendRecord<W>(SearchState<W>&, typename W::Value);                              \
-  template void UpdateHeader<W>(SearchState<W>&);                                                 \
-  template void SaveData<W>(SearchState<W>&);                                                     \
-  template void SaveBackup<W>(SearchState<W>&);                                                   \
-  template void SaveHalfData<W>(SearchState<W>&, int32_t, int32_t);                               \
+#define KV_INSTANTIATE(W)                                            \
+  template int16_t ReadData<W>(SearchState<W>&);                     \
+  template void AppendRecord<W>(SearchState<W>&, typename W::Value); \
+  template void UpdateHeader<W>(SearchState<W>&);                    \
+  template void SaveData<W>(SearchState<W>&);                        \
+  template void SaveBackup<W>(SearchState<W>&);                      \
+  template void SaveHalfData<W>(SearchState<W>&, int32_t, int32_t);  \
   template int32_t FindEntry<W>(const NumberTable<W>&, typename W::Value, int32_t, int32_t);
 KV_FOR_BOTH_WIDTHS(KV_INSTANTIATE)
 
