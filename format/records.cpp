@@ -25,5 +25,4 @@ std::vector<std::string> TableFaultLines(const std::string& file, TableFault fau
   return lines;
 }
 
-
 }  // namespace kv
