@@ -1,7 +1,6 @@
 // Number table files: loading with the checkpoint overlay, appending, saving, checkpoints, and the
 // binary search of the table.
 #include <memory>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -121,14 +120,6 @@ int16_t ReadData(SearchState<W>& s) {
   const int64_t loaded = fullBytes / R;
   t.recordCount = loaded > 0 ? static_cast<int32_t>(loaded) : 1;
   t.records.clear();
-  // Address space for as many records again, so that numbers added to a large table do not move
-  // it to a larger block (which holds the old and the new copy at once): the pages beyond the
-  // loaded records stay untouched until records are added. Without that space the table grows
-  // as before.
-  try {
-    t.records.reserve(2 * static_cast<size_t>(t.recordCount) + 2);
-  } catch (const std::bad_alloc&) {
-  }
   if (!ResizeFromFile(t.records, int64_t{t.recordCount} + 1, TableRecord<W>{0, 0, 0})) {
     ReadFailed(halfBytes > tableBytes ? W::kHalfFile : W::kTableFile);
   }
