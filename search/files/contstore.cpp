@@ -84,6 +84,7 @@ void SaveContData(SearchState<W>& s) {
   if (!list.encoded.empty()) {
     writePiece();
     write(list.encoded.data(), list.encoded.size());
+    if (!ok) StoreFailed();
   }
   if (!list.inspection.empty()) AppendToTextFile(kInspectionFile, list.inspection, false);
 
